@@ -1,0 +1,49 @@
+# Thin front over CMake: the host build (tools, unit tests, benchmarks, Wine
+# test driver) in build/host, the Windows build (installer, test programs) in
+# build/win32. Every entry point installs what is missing first.
+BUILD   ?= build
+HOST    := $(BUILD)/host
+WIN32   := $(BUILD)/win32
+JOBS    ?= $(shell nproc)
+CMAKE_FLAGS ?=
+
+.PHONY: all deps host win32 test demo bench fuzz format clean
+
+all: host win32
+
+deps:
+	@scripts/install-deps
+
+host: deps
+	@cmake -S . -B $(HOST) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	    -DWIN32_BUILD_DIR=$(abspath $(WIN32)) $(CMAKE_FLAGS) >/dev/null
+	@cmake --build $(HOST) -j $(JOBS)
+
+win32: host
+	@cmake -S . -B $(WIN32) -G Ninja -DCMAKE_BUILD_TYPE=MinSizeRel \
+	    -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake \
+	    -DLAYOUT_CHECK=$(abspath $(HOST))/mkinstaller $(CMAKE_FLAGS) >/dev/null
+	@cmake --build $(WIN32) -j $(JOBS)
+
+test: all
+	@cd $(HOST) && ctest --output-on-failure -j $(JOBS) --timeout 300
+
+demo: all
+	@scripts/demo
+
+bench: host
+	@cmake --build $(HOST) --target benchmarks
+	@$(HOST)/bench/codec_bench --benchmark_out=$(abspath $(BUILD))/bench.json \
+	    --benchmark_out_format=json
+
+fuzz: deps
+	@cmake -S . -B $(BUILD)/fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	    -DCMAKE_CXX_COMPILER=clang++ -DFUZZ=ON >/dev/null
+	@cmake --build $(BUILD)/fuzz --target fuzzers
+	@scripts/run-fuzzers $(BUILD)/fuzz
+
+format:
+	@git ls-files '*.cpp' '*.h' | xargs clang-format -i
+
+clean:
+	rm -rf $(BUILD)

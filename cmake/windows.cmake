@@ -1,0 +1,32 @@
+# The installer and the Windows test programs, cross-built with mingw-w64 i686.
+enable_language(RC)
+
+# Small and self-contained: no exceptions, no RTTI, no unwind tables, and
+# nothing from libstdc++ or libgcc loaded at run time.
+set(INSTALLER_CFLAGS -Os -fno-exceptions -fno-rtti -fno-asynchronous-unwind-tables
+    -fno-unwind-tables -ffunction-sections -fdata-sections -fno-threadsafe-statics)
+# -s keeps the runtime's .debug_* sections from following .rsrc, and without
+# relocations no .reloc section follows it either: the package is written from
+# the LASTRES data onward and must overwrite nothing of the image.
+set(INSTALLER_LDFLAGS -s -static-libgcc -static-libstdc++
+    -Wl,--gc-sections,--disable-dynamicbase,--disable-reloc-section)
+
+add_library(installer_core STATIC ${INSTALLER_CORE_SOURCES})
+target_include_directories(installer_core PUBLIC ${CMAKE_SOURCE_DIR})
+target_compile_options(installer_core PRIVATE ${INSTALLER_CFLAGS})
+
+add_executable(installer WIN32 app/main.cpp resources/installer.rc)
+target_compile_options(installer PRIVATE ${INSTALLER_CFLAGS})
+target_link_libraries(installer PRIVATE installer_core)
+target_link_options(installer PRIVATE ${INSTALLER_LDFLAGS})
+set_target_properties(installer PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
+
+if(LAYOUT_CHECK)
+  add_custom_command(TARGET installer POST_BUILD
+    COMMAND ${LAYOUT_CHECK} check $<TARGET_FILE:installer>
+    COMMENT "Checking that the package can be written over LASTRES")
+endif()
+
+if(EXISTS ${CMAKE_SOURCE_DIR}/tests/e2e/windows.cmake)
+  include(${CMAKE_SOURCE_DIR}/tests/e2e/windows.cmake)
+endif()

@@ -1,0 +1,46 @@
+// Writing a package into a copy of the installer (authoring side only).
+#pragma once
+
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace pkg {
+
+// Something about an installer image or a package that makes writing it
+// unsafe; the message names what is wrong.
+struct PackageError : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
+// Where the package goes in an installer with no package, after checking
+// every property the installer's locator relies on.
+struct StubLayout {
+    uint32_t packageOffset; // file offset of the LASTRES data
+    uint32_t rsrcOffset;    // PointerToRawData of .rsrc
+    uint32_t rsrcVirtualAddress;
+};
+
+// Throws PackageError naming the first property that does not hold.
+StubLayout CheckStubLayout(const std::vector<uint8_t>& image);
+
+struct EntryToWrite {
+    std::vector<uint8_t> stored; // the bytes as they lie in the installer
+    uint32_t originalSize = 0;   // 0 for a stored file, else the decoded size
+    std::string extension;       // up to 4 characters, ".TXT"
+};
+
+struct PackageToWrite {
+    std::string title; // up to 32 characters
+    uint16_t firstFileNumber = 0;
+    std::vector<EntryToWrite> entries;
+};
+
+// The installer with the package written at the LASTRES data's offset: the
+// directory, its terminator, then each entry's bytes in directory order, with
+// absolute offsets. Throws PackageError when the stub is not fit for it, the
+// title or an extension is too long, or the result would pass 4 GiB.
+std::vector<uint8_t> WriteInstaller(const std::vector<uint8_t>& stub, const PackageToWrite& package);
+
+} // namespace pkg

@@ -1,0 +1,15 @@
+// The Windows operations the installer uses, under their Windows names.
+//
+// Built with mingw this is <windows.h> itself. On the host it is a stand-in
+// (platform/host_windows.cpp) that maps a virtual Windows directory onto a
+// temporary folder, answers message boxes from a script and records what the
+// installer asked of the system, so app/, package/, install/ and decoder/
+// build and run unchanged in native tests. Only this directory includes
+// <windows.h>.
+#pragma once
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include "platform/host_windows.h"
+#endif
