@@ -1,0 +1,147 @@
+#include "app/flow.h"
+
+#include "app/state.h"
+#include "app/text.h"
+#include "install/checks.h"
+#include "install/dialog.h"
+#include "package/locator.h"
+
+#include <string.h>
+
+HINSTANCE InstallerInstance;
+char SaverTitle[TitleBufferSize];
+uint32_t TotalInstallSize;
+char SaverFileName[PathSize];
+InstallFailure InstallResult;
+char FailedPath[PathSize];
+
+void ResetProgramState() {
+    InstallerInstance = NULL;
+    memset(SaverTitle, 0, sizeof SaverTitle);
+    TotalInstallSize = 0;
+    memset(SaverFileName, 0, sizeof SaverFileName);
+    InstallResult = InstallOk;
+    memset(FailedPath, 0, sizeof FailedPath);
+}
+
+// The Windows directory, or "" when it cannot be had or does not fit.
+static void GetWindowsDirectoryOrEmpty(char* buffer) {
+    UINT length = GetWindowsDirectoryA(buffer, PathSize);
+    if (length == 0 || length >= PathSize)
+        buffer[0] = 0;
+}
+
+static void GetInstallerPathOrEmpty(char* buffer) {
+    DWORD length = GetModuleFileNameA(InstallerInstance, buffer, PathSize);
+    if (length == 0 || length >= PathSize)
+        buffer[0] = 0;
+}
+
+static int Confirm(const char* caption) {
+    char windows[PathSize];
+    char number[32];
+    char text[MessageSize];
+    GetWindowsDirectoryOrEmpty(windows);
+    UppercaseAscii(windows);
+    CopyText(text, sizeof text, "This program will install ");
+    AppendText(text, sizeof text, SaverFileName);
+    AppendText(text, sizeof text, " (");
+    AppendText(text, sizeof text, SaverTitle);
+    AppendText(text, sizeof text, " Screen Saver) to ");
+    AppendText(text, sizeof text, windows);
+    AppendText(text, sizeof text,
+               " and will make it your default Screen Saver.  This installation will take ");
+    AppendText(text, sizeof text, FormatThousands(TotalInstallSize, number));
+    AppendText(text, sizeof text, " bytes.");
+    return MessageBoxA(NULL, text, caption, MB_OKCANCEL | MB_ICONINFORMATION) == IDOK;
+}
+
+static void ReportFailure(const char* caption) {
+    char text[MessageSize];
+    CopyText(text, sizeof text, "Installation failed!\r\n\r\n");
+    if (InstallResult == InstallPackageUnreadable) {
+        AppendText(text, sizeof text,
+                   "The installer could not read the screen saver stored inside it.  If it was "
+                   "downloaded, the download may be incomplete: please obtain a new copy.");
+    } else {
+        AppendText(text, sizeof text, "The file ");
+        AppendText(text, sizeof text, FailedPath);
+        AppendText(text, sizeof text,
+                   " could not be written.  Check that the disk has room and that you may write "
+                   "to the Windows directory.");
+    }
+    MessageBoxA(NULL, text, caption, MB_OK | MB_ICONSTOP);
+}
+
+static void ReportCompletion(const char* caption) {
+    char windows[PathSize];
+    char installer[PathSize];
+    char baseName[PathSize];
+    char dataDirectory[PathSize];
+    GetWindowsDirectoryOrEmpty(windows);
+    GetInstallerPathOrEmpty(installer);
+    // The data files went there, so it fitted then; a cut name is still
+    // better shown than none.
+    if (!BaseName(installer, baseName, sizeof baseName))
+        baseName[0] = 0;
+    DataDirectoryOf(windows, baseName, dataDirectory, sizeof dataDirectory);
+    UppercaseAscii(dataDirectory);
+
+    char text[MessageSize];
+    CopyText(text, sizeof text, "Installation Complete!\r\n\r\n");
+    AppendText(text, sizeof text, "Data files have also been installed in your ");
+    AppendText(text, sizeof text, dataDirectory);
+    AppendText(text, sizeof text, " directory.");
+    MessageBoxA(NULL, text, caption, MB_OK | MB_ICONEXCLAMATION);
+}
+
+void RunInstallation() {
+    ReadSaverTitle(SaverTitle);
+    if (!CheckExistingSaver(InstallerInstance))
+        return;
+    if (!CheckDiskSpace())
+        return;
+    TrimTrailingBlanks(SaverTitle);
+
+    char caption[CaptionSize];
+    CopyText(caption, sizeof caption, SaverTitle);
+    AppendText(caption, sizeof caption, " Screen Saver Installation");
+
+    char installer[PathSize];
+    GetInstallerPathOrEmpty(installer);
+    if (!SaverFileNameOf(installer, SaverFileName, sizeof SaverFileName))
+        SaverFileName[0] = 0;
+
+    if (!Confirm(caption))
+        return;
+
+    SetCursor(LoadCursorA(NULL, IDC_WAIT));
+    INT_PTR result =
+        DialogBoxParamA(InstallerInstance, MAKEINTRESOURCEA(103), NULL, InstallDialogProc, 0);
+    SetCursor(LoadCursorA(NULL, IDC_ARROW));
+
+    // A dialog that could not be made installed nothing; completion would be a lie.
+    if (result != IDOK && result != IDCANCEL && InstallResult == InstallOk) {
+        InstallResult = InstallWriteFailed;
+        CopyText(FailedPath, sizeof FailedPath, SaverFileName);
+    }
+    if (InstallResult != InstallOk) {
+        ReportFailure(caption);
+        return;
+    }
+    ReportCompletion(caption);
+    WinExec(SaverFileName, SW_SHOW);
+}
+
+LRESULT CALLBACK InstallerWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+    case WM_CREATE:
+        RunInstallation();
+        return -1; // refuse the window: the process ends with the flow
+    case WM_DESTROY:
+        PostQuitMessage(InstallResult == InstallOk ? 0 : 1);
+        return 0;
+    default:
+        return DefWindowProcA(window, message, wParam, lParam);
+    }
+}

@@ -1,0 +1,27 @@
+// Program-wide state of one installation: each item is set once, in the
+// order of the flow, and lives until the process ends.
+#pragma once
+
+#include "platform/win.h"
+
+#include <stdint.h>
+
+enum { PathSize = 260, TitleBufferSize = 33, CaptionSize = 256, MessageSize = 512 };
+
+// Why an installation failed; the flow tells the user and exits with 1.
+enum InstallFailure {
+    InstallOk = 0,
+    InstallWriteFailed,       // a target could not be made whole; FailedPath names it
+    InstallPackageUnreadable, // the package inside the installer is missing or cut short
+};
+
+extern HINSTANCE InstallerInstance;
+extern char SaverTitle[TitleBufferSize];
+extern uint32_t TotalInstallSize;
+extern char SaverFileName[PathSize];
+extern InstallFailure InstallResult;
+extern char FailedPath[PathSize];
+
+// Back to the state of a fresh process; the native tests run many
+// installations in one process.
+void ResetProgramState();

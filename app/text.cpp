@@ -1,0 +1,91 @@
+#include "app/text.h"
+
+#include <string.h>
+
+int CopyText(char* dst, unsigned size, const char* src) {
+    if (size == 0)
+        return 0;
+    dst[0] = 0;
+    return AppendText(dst, size, src);
+}
+
+int AppendText(char* dst, unsigned size, const char* src) {
+    unsigned used = (unsigned)strlen(dst);
+    while (*src && used + 1 < size)
+        dst[used++] = *src++;
+    dst[used] = 0;
+    return *src == 0;
+}
+
+int AppendBackslash(char* dst, unsigned size) {
+    size_t n = strlen(dst);
+    if (n > 0 && dst[n - 1] == '\\')
+        return 1;
+    return AppendText(dst, size, "\\");
+}
+
+void UppercaseAscii(char* text) {
+    for (; *text; ++text)
+        if (*text >= 'a' && *text <= 'z')
+            *text = (char)(*text - 'a' + 'A');
+}
+
+void TrimTrailingBlanks(char* text) {
+    size_t n = strlen(text);
+    while (n > 0 && text[n - 1] == ' ')
+        text[--n] = 0;
+}
+
+char* FormatThousands(uint32_t value, char* buffer) {
+    // Digits come out lowest first; a ',' goes in before every fourth one.
+    char reversed[16];
+    int n = 0;
+    int digits = 0;
+    do {
+        if (digits > 0 && digits % 3 == 0)
+            reversed[n++] = ',';
+        reversed[n++] = (char)('0' + value % 10);
+        value /= 10;
+        ++digits;
+    } while (value != 0);
+    for (int i = 0; i < n; ++i)
+        buffer[i] = reversed[n - 1 - i];
+    buffer[n] = 0;
+    return buffer;
+}
+
+static const char* FileNamePart(const char* fullPath) {
+    const char* slash = strrchr(fullPath, '\\');
+    return slash ? slash + 1 : fullPath;
+}
+
+int BaseName(const char* fullPath, char* out, unsigned size) {
+    const char* name = FileNamePart(fullPath);
+    const char* dot = strrchr(name, '.');
+    size_t length = dot ? (size_t)(dot - name) : strlen(name);
+    if (length + 1 > size)
+        return 0;
+    memcpy(out, name, length);
+    out[length] = 0;
+    return 1;
+}
+
+int SaverFileNameOf(const char* fullPath, char* out, unsigned size) {
+    const char* name = FileNamePart(fullPath);
+    const char* dot = strchr(name, '.');
+    size_t length = dot ? (size_t)(dot - name) : strlen(name);
+    if (length + 1 > size)
+        return 0;
+    memcpy(out, name, length);
+    out[length] = 0;
+    if (!AppendText(out, size, ".SCR"))
+        return 0;
+    UppercaseAscii(out);
+    return 1;
+}
+
+int DataDirectoryOf(const char* windowsDirectory, const char* baseName, char* out,
+                    unsigned size) {
+    return CopyText(out, size, windowsDirectory) && AppendBackslash(out, size) &&
+           AppendText(out, size, "TORVANIX\\MOREVANE\\") && AppendText(out, size, baseName);
+}

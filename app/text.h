@@ -1,0 +1,38 @@
+// Bounded text and the names the installer derives from its own file name.
+//
+// Every text is 8-bit and NUL-terminated in a fixed buffer. The append
+// functions never write past `size` bytes and report whether everything
+// fitted: a message may be shown cut, a path that was cut is never used.
+#pragma once
+
+#include <stdint.h>
+
+// Copies or appends `src`, as much as fits; 1 when all of it fitted, else 0.
+int CopyText(char* dst, unsigned size, const char* src);
+int AppendText(char* dst, unsigned size, const char* src);
+
+// Appends "\" unless `dst` already ends with one; 0 when it does not fit.
+int AppendBackslash(char* dst, unsigned size);
+
+// Changes ASCII a to z only, so letters of the ANSI code page stay as they are.
+void UppercaseAscii(char* text);
+
+// Removes trailing blanks (0x20) only; a tab or any other character stops it.
+void TrimTrailingBlanks(char* text);
+
+// Decimal digits of the unsigned value with ',' between groups of three.
+// `buffer` must hold at least 14 characters and the terminator.
+char* FormatThousands(uint32_t value, char* buffer);
+
+// The file name of `fullPath` without its directory and without everything
+// from its last '.' on, in its own letter case (MySaver for C:\Dl\MySaver.exe).
+int BaseName(const char* fullPath, char* out, unsigned size);
+
+// The file name cut before its first '.', then ".SCR", in capitals
+// (MY.SCR for my.saver.exe).
+int SaverFileNameOf(const char* fullPath, char* out, unsigned size);
+
+// The directory of the data files: the Windows directory, a backslash if it
+// has none, TORVANIX\MOREVANE\ and `baseName`. 0 when it does not fit.
+int DataDirectoryOf(const char* windowsDirectory, const char* baseName, char* out,
+                    unsigned size);

@@ -1,0 +1,143 @@
+// Decoder of the compressed entry format: LZSS over a 4,096-byte ring, with
+// literals and match lengths sharing one adaptive Huffman code and match
+// offsets in a fixed prefix code for their upper six bits plus six plain bits.
+//
+// Contract of DecodeStream:
+// - The stream has no header, no end mark and no check value. Decoding starts
+//   with bit 7 of the first stored byte and stops once `originalSize` bytes
+//   have been produced; past the stored bytes the stream reads as zero bits.
+// - The result is the number of bytes handed to the sink: 0 for an original
+//   size of 0 (nothing is read or written), otherwise between originalSize
+//   and originalSize + 29, because a last match is produced whole. The sink
+//   is expected to drop what lies past the original size.
+// - Damaged input never fails: every bit sequence decodes to some bytes.
+// - The tables and ring are process-wide: one decode at a time.
+//
+// The source and sink are any types for which these calls resolve:
+//   uint8_t ReadPtr(Source&, uint32_t untaken);  // only while untaken > 0
+//   void WritePtr(Sink&, uint8_t byte, int32_t originalSize);
+// so the installer instantiates it once over its file streams and the
+// authoring tool over memory.
+#pragma once
+
+#include "decoder/tree.h"
+
+#include <stdint.h>
+#include <string.h>
+
+// The offset's upper six bits u have a canonical prefix code, handed out in
+// increasing order of u from all zeros; short codes go to near offsets. Each
+// run gives the codes of one length: the first eight-bit value they cover,
+// how many eight-bit values each code covers, and the u it codes.
+struct OffsetRun {
+    int firstValue;
+    int valuesPerCode;
+    int firstUpper;
+    int lastUpper;
+    int codeLength;
+};
+constexpr OffsetRun OffsetRuns[] = {
+    {0x00, 32, 0, 0, 3},   {0x20, 16, 1, 3, 4},   {0x50, 8, 4, 11, 5},
+    {0x90, 4, 12, 23, 6},  {0xC0, 2, 24, 47, 7},  {0xF0, 1, 48, 63, 8},
+};
+
+// Indexed by the first eight bits of an offset code: the u whose code is a
+// prefix of them, and that code's length. Built from OffsetRuns at compile
+// time.
+struct OffsetTables {
+    uint8_t UpperTable[256];
+    uint8_t LengthTable[256];
+};
+extern const OffsetTables Offsets;
+
+struct DecoderState {
+    AdaptiveTree tree;
+    uint8_t Ring[RingSize];
+};
+extern DecoderState Decoder;
+
+// The window holds the next stream bit in its top bit. It is as wide as a
+// register rather than 16 bits: the bits come out the same, and a refill is
+// needed only every few symbols.
+typedef uintptr_t BitWindow;
+constexpr int WindowBits = sizeof(BitWindow) * 8;
+
+template <class Source, class Sink>
+int32_t DecodeStream(Source& in, Sink& out, int32_t originalSize, uint32_t storedSize) {
+    if (originalSize == 0) {
+        return 0;
+    }
+    uint32_t untaken = storedSize;
+    BitWindow window = 0;
+    int valid = 0;
+    // Tops the window up to at least WindowBits - 7 valid bits; once the
+    // stored bytes are used up the stream goes on as zero bits.
+    auto fill = [&]() {
+        while (valid <= WindowBits - 8) {
+            BitWindow byte = 0;
+            if (untaken > 0) {
+                byte = ReadPtr(in, untaken);
+                --untaken;
+            }
+            window |= byte << (WindowBits - 8 - valid);
+            valid += 8;
+        }
+    };
+
+    AdaptiveTree& tree = Decoder.tree;
+    uint8_t* ring = Decoder.Ring;
+    InitTree(tree);
+    // The blanks serve as history, so an entry may open with a match.
+    memset(ring, ' ', RingStart);
+    unsigned r = RingStart;
+    int32_t count = 0;
+    const int16_t* child = tree.Child;
+
+    while (count < originalSize) {
+        int x = child[RootNode];
+        while (x < NodeCount) {
+            if (valid == 0) {
+                fill();
+            }
+            x = child[x + static_cast<int>(window >> (WindowBits - 1))];
+            window <<= 1;
+            --valid;
+        }
+        int symbol = x - NodeCount;
+        UpdateTree(tree, symbol);
+
+        if (symbol < 256) {
+            WritePtr(out, static_cast<uint8_t>(symbol), originalSize);
+            ring[r] = static_cast<uint8_t>(symbol);
+            r = (r + 1) & (RingSize - 1);
+            ++count;
+            continue;
+        }
+
+        // Offset: eight bits pick u and the code length; the code is then
+        // followed by the six low bits, so it is LengthTable + 6 bits long.
+        if (valid < 14) {
+            fill();
+        }
+        unsigned first8 = static_cast<unsigned>(window >> (WindowBits - 8));
+        int codeBits = Offsets.LengthTable[first8] + 6;
+        unsigned low6 = static_cast<unsigned>(window >> (WindowBits - codeBits)) & 63;
+        window <<= codeBits;
+        valid -= codeBits;
+        unsigned offset = Offsets.UpperTable[first8] * 64u + low6;
+
+        // Offset p means p + 1 bytes back. The source is read afresh for each
+        // byte so a match may overlap what it writes (offset 0 repeats the
+        // last byte), and the whole match is produced even past the end.
+        unsigned from = (r - offset - 1) & (RingSize - 1);
+        int length = symbol - 253;
+        for (int k = 0; k < length; ++k) {
+            uint8_t b = ring[(from + k) & (RingSize - 1)];
+            WritePtr(out, b, originalSize);
+            ring[r] = b;
+            r = (r + 1) & (RingSize - 1);
+        }
+        count += length;
+    }
+    return count;
+}

@@ -1,0 +1,3 @@
+# Decoder sources that the installer itself carries; the host build compiles
+# them too, into installer_core.
+list(APPEND INSTALLER_CORE_SOURCES decoder/tree.cpp decoder/decode.cpp decoder/streams.cpp)

@@ -1,0 +1,101 @@
+#include "decoder/streams.h"
+
+#include "decoder/decode.h"
+
+#include <string.h>
+
+namespace {
+
+InputStream Input;
+OutputStream Output;
+
+} // namespace
+
+void ResetReadPtr(InputStream& in) {
+    memset(in.buffer, 0, sizeof in.buffer);
+    in.available = 0;
+    in.position = 0;
+    in.truncated = false;
+}
+
+void ResetWritePtr(OutputStream& out) {
+    memset(out.buffer, 0, sizeof out.buffer);
+    out.count = 0;
+    out.blockSize = 0;
+    out.written = 0;
+    out.failed = false;
+}
+
+uint8_t ReadPtr(InputStream& in, uint32_t untaken) {
+    if (in.available < 1) {
+        if (in.truncated) {
+            return 0;
+        }
+        UINT ask = untaken < StreamBufferSize ? untaken : StreamBufferSize;
+        UINT got = _lread(in.file, in.buffer, ask);
+        // A read error counts as the end of the file; a short read means the
+        // package was cut, and the decode goes on over zero bytes.
+        if (got > ask) {
+            got = 0;
+        }
+        if (got < ask) {
+            in.truncated = true;
+        }
+        in.available = static_cast<int16_t>(got);
+        in.position = 0;
+        if (got == 0) {
+            return 0;
+        }
+    }
+    --in.available;
+    return in.buffer[in.position++];
+}
+
+void WritePtr(OutputStream& out, uint8_t byte, int32_t originalSize) {
+    uint32_t size = static_cast<uint32_t>(originalSize);
+    if (out.written + out.count >= size || out.failed) {
+        return;
+    }
+    out.buffer[out.count++] = byte;
+    if (out.blockSize == 0) {
+        uint32_t left = size - out.written;
+        out.blockSize = static_cast<int16_t>(left < StreamBufferSize ? left : StreamBufferSize);
+    }
+    if (out.count < out.blockSize) {
+        return;
+    }
+    UINT done = _lwrite(out.file, reinterpret_cast<const char*>(out.buffer),
+                        static_cast<UINT>(out.count));
+    if (done != static_cast<UINT>(out.count)) {
+        out.failed = true;
+        return;
+    }
+    out.written += static_cast<uint32_t>(out.count);
+    out.count = 0;
+    out.blockSize = 0;
+}
+
+int DecompressEntry(HINSTANCE instance, uint32_t fileOffset, uint32_t originalSize,
+                    uint32_t storedSize, const char* targetPath) {
+    ResetReadPtr(Input);
+    ResetWritePtr(Output);
+    char installerPath[260];
+    if (GetModuleFileNameA(instance, installerPath, sizeof installerPath) == 0) {
+        return 0;
+    }
+    Input.file = _lopen(installerPath, OF_READ | OF_SHARE_DENY_NONE);
+    if (Input.file == HFILE_ERROR) {
+        return 0;
+    }
+    // A seek past the end shows up as a truncated entry at the first read.
+    _llseek(Input.file, static_cast<LONG>(fileOffset), FILE_BEGIN);
+    Output.file = _lcreat(targetPath, 0);
+    if (Output.file == HFILE_ERROR) {
+        _lclose(Input.file);
+        return 0;
+    }
+    DecodeStream(Input, Output, static_cast<int32_t>(originalSize), storedSize);
+    _lclose(Output.file);
+    _lclose(Input.file);
+    return Input.truncated || Output.failed ? 0 : 1;
+}

@@ -1,0 +1,124 @@
+#include "package/locator.h"
+
+#include "app/state.h"
+#include "package/format.h"
+
+#include <string.h>
+
+// PE32 layout, as far as the walk uses it.
+enum {
+    DosLfanewOffset = 60,
+    // Signature, IMAGE_FILE_HEADER and the 224-byte PE32 optional header:
+    // SizeOfOptionalHeader is not consulted, the build guarantees 224.
+    SectionTableFromLfanew = 4 + 20 + 224,
+    SectionHeaderSize = 40,
+    ResourceDirectoryHeaderSize = 16,
+    ResourceEntrySize = 8,
+    ResourceDataEntrySize = 16,
+    SubdirectoryFlag = 0x80000000u,
+};
+
+static int SeekTo(HFILE file, uint32_t offset) {
+    return _llseek(file, (LONG)offset, FILE_BEGIN) != -1;
+}
+
+int ReadExactly(HFILE file, void* buffer, unsigned count) {
+    return _lread(file, buffer, count) == count;
+}
+
+static int ReadU32At(HFILE file, uint32_t offset, uint32_t* value) {
+    unsigned char bytes[4];
+    if (!SeekTo(file, offset) || !ReadExactly(file, bytes, 4))
+        return 0;
+    *value = ReadLe32(bytes);
+    return 1;
+}
+
+// Walks one level down the resource tree: the first entry of the
+// subdirectory that `entry` points to. The offsets count from the start of
+// the resource section; the walk compares no name, id or language.
+static int FirstEntryBelow(HFILE file, uint32_t base, const unsigned char* entry,
+                           unsigned char* below) {
+    uint32_t subdirectory = ReadLe32(entry + 4) & ~SubdirectoryFlag;
+    return SeekTo(file, base + subdirectory + ResourceDirectoryHeaderSize) &&
+           ReadExactly(file, below, ResourceEntrySize);
+}
+
+// Finds the .rsrc section header after the section table's start.
+static int FindResourceSection(HFILE file, uint32_t* virtualAddress, uint32_t* rawData) {
+    uint32_t lfanew;
+    if (!ReadU32At(file, DosLfanewOffset, &lfanew) || !SeekTo(file, lfanew + SectionTableFromLfanew))
+        return 0;
+    unsigned char header[SectionHeaderSize];
+    for (;;) {
+        if (!ReadExactly(file, header, SectionHeaderSize))
+            return 0;
+        // The 8-byte name as a NUL-terminated string, so ".rsrc" and its NUL.
+        if (memcmp(header, ".rsrc", 6) == 0)
+            break;
+    }
+    *virtualAddress = ReadLe32(header + 12);
+    *rawData = ReadLe32(header + 20);
+    return 1;
+}
+
+static int SeekToFirstResourceData(HFILE file) {
+    uint32_t virtualAddress, base;
+    if (!FindResourceSection(file, &virtualAddress, &base))
+        return 0;
+    unsigned char type[ResourceEntrySize], name[ResourceEntrySize], language[ResourceEntrySize];
+    if (!SeekTo(file, base + ResourceDirectoryHeaderSize) ||
+        !ReadExactly(file, type, ResourceEntrySize) || !FirstEntryBelow(file, base, type, name) ||
+        !FirstEntryBelow(file, base, name, language))
+        return 0;
+    // The language entry points at the data entry; its high bit is not a flag here.
+    unsigned char dataEntry[ResourceDataEntrySize];
+    if (!SeekTo(file, base + ReadLe32(language + 4)) ||
+        !ReadExactly(file, dataEntry, ResourceDataEntrySize))
+        return 0;
+    // The data entry holds a virtual address; the section maps it to the file.
+    return SeekTo(file, ReadLe32(dataEntry) - virtualAddress + base);
+}
+
+HFILE LocatePackage() {
+    char path[256];
+    DWORD length = GetModuleFileNameA(NULL, path, sizeof path);
+    // A path that fills the buffer was cut: opening it would find another file.
+    if (length == 0 || length >= sizeof path)
+        return HFILE_ERROR;
+    HFILE file = _lopen(path, OF_READ | OF_SHARE_DENY_NONE);
+    if (file == HFILE_ERROR)
+        return HFILE_ERROR;
+    if (!SeekToFirstResourceData(file)) {
+        _lclose(file);
+        return HFILE_ERROR;
+    }
+    return file;
+}
+
+void ReadSaverTitle(char* buffer) {
+    HFILE package = LocatePackage();
+    if (package == HFILE_ERROR)
+        return;
+    _lread(package, buffer, TitleSize);
+    _lclose(package);
+}
+
+int ScanPackageDirectory() {
+    HFILE package = LocatePackage();
+    if (package == HFILE_ERROR)
+        return 0;
+    // Past Title and FirstFileNumber; neither counts here.
+    _llseek(package, PackageHeaderSize, FILE_CURRENT);
+    unsigned char record[PackageEntrySize];
+    // A short read ends the directory as the terminator does.
+    while (ReadExactly(package, record, PackageEntrySize)) {
+        PackageEntry entry = ParsePackageEntry(record);
+        // The terminator adds its OriginalSize too: 0 in every well-formed package.
+        TotalInstallSize += entry.OriginalSize != 0 ? entry.OriginalSize : entry.StoredSize;
+        if (entry.StoredSize == 0)
+            break;
+    }
+    _lclose(package);
+    return 1;
+}

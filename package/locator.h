@@ -1,0 +1,22 @@
+// Finding the package inside the installer's own file, by plain reads of the
+// file on disk: the directory starts at the data of the first resource of the
+// first type in .rsrc, which the build makes LASTRES.
+#pragma once
+
+#include "platform/win.h"
+
+// A new handle on the installer's file, positioned at the PackageHeader, or
+// HFILE_ERROR. The caller closes it with _lclose.
+HFILE LocatePackage();
+
+// Reads exactly `count` bytes; 0 when the file ends or fails first.
+int ReadExactly(HFILE file, void* buffer, unsigned count);
+
+// Copies the 32-byte title field into `buffer` (zero-filled, at least 33
+// bytes); leaves it untouched when the package cannot be located.
+void ReadSaverTitle(char* buffer);
+
+// Adds each entry's installed size to TotalInstallSize: the original size of
+// a compressed entry, the stored size of a stored one. 0 when the package
+// cannot be located.
+int ScanPackageDirectory();

@@ -1,0 +1,160 @@
+// Checks that an installer with no package can take one: the properties the
+// installer's locator relies on, checked strictly, since it checks nothing.
+#include "package/format.h"
+#include "package/writer.h"
+
+#include <string>
+
+namespace pkg {
+namespace {
+
+struct Reader {
+    const std::vector<uint8_t>& image;
+
+    void Need(uint64_t offset, uint64_t size, const char* what) const {
+        if (offset + size > image.size())
+            throw PackageError(std::string("installer image cut short in ") + what);
+    }
+    uint32_t U32(uint64_t offset, const char* what) const {
+        Need(offset, 4, what);
+        return ReadLe32(&image[offset]);
+    }
+    uint16_t U16(uint64_t offset, const char* what) const {
+        Need(offset, 2, what);
+        return ReadLe16(&image[offset]);
+    }
+};
+
+struct Section {
+    std::string name;
+    uint32_t virtualAddress, rawSize, rawData;
+};
+
+enum : uint32_t { SubdirectoryFlag = 0x80000000u, NameFlag = 0x80000000u };
+
+// Everything in the resource section that the package must not overwrite:
+// the tables, names and data entries, and every resource's data.
+struct ResourceWalk {
+    const Reader& r;
+    const Section& rsrc;
+    uint64_t highestEnd = 0; // file offset past the last such byte
+
+    void Cover(uint64_t offset, uint64_t size) {
+        r.Need(offset, size, "resource tree");
+        if (offset + size > highestEnd)
+            highestEnd = offset + size;
+    }
+    uint64_t FileOffsetOfRva(uint32_t rva) const {
+        if (rva < rsrc.virtualAddress)
+            throw PackageError("resource data outside .rsrc");
+        return uint64_t(rva - rsrc.virtualAddress) + rsrc.rawData;
+    }
+    std::string NameAt(uint32_t offset) {
+        uint64_t at = rsrc.rawData + offset;
+        uint16_t length = r.U16(at, "resource name");
+        Cover(at, 2 + 2u * length);
+        std::string name;
+        for (uint16_t i = 0; i < length; ++i)
+            name += (char)r.U16(at + 2 + 2u * i, "resource name");
+        return name;
+    }
+    // Walks a directory; `skip` is the data entry whose data is LASTRES's.
+    void Directory(uint32_t offset, int depth, uint64_t skip) {
+        if (depth > 3)
+            throw PackageError("resource tree deeper than three levels");
+        uint64_t at = rsrc.rawData + offset;
+        uint16_t count = r.U16(at + 12, "resource directory") + r.U16(at + 14, "resource directory");
+        Cover(at, 16 + 8u * count);
+        for (uint16_t i = 0; i < count; ++i) {
+            uint32_t name = r.U32(at + 16 + 8u * i, "resource entry");
+            uint32_t target = r.U32(at + 20 + 8u * i, "resource entry");
+            if (name & NameFlag)
+                NameAt(name & ~NameFlag);
+            if (target & SubdirectoryFlag) {
+                Directory(target & ~SubdirectoryFlag, depth + 1, skip);
+            } else {
+                uint64_t entry = rsrc.rawData + target;
+                Cover(entry, 16);
+                if (entry != skip)
+                    Cover(FileOffsetOfRva(r.U32(entry, "data entry")), r.U32(entry + 4, "data entry"));
+            }
+        }
+    }
+};
+
+} // namespace
+
+StubLayout CheckStubLayout(const std::vector<uint8_t>& image) {
+    Reader r{image};
+    if (image.size() < 64 || image[0] != 'M' || image[1] != 'Z')
+        throw PackageError("not a Windows executable (no MZ header)");
+    uint32_t pe = r.U32(60, "DOS header");
+    if (r.U32(pe, "PE signature") != 0x00004550)
+        throw PackageError("no PE signature");
+    if (r.U16(pe + 4, "file header") != 0x14c)
+        throw PackageError("not a 32-bit x86 image");
+    uint16_t sectionCount = r.U16(pe + 6, "file header");
+    if (r.U16(pe + 20, "file header") != 224)
+        throw PackageError("optional header is not the 224-byte PE32 one");
+    if (r.U16(pe + 24, "optional header") != 0x10b)
+        throw PackageError("optional header is not PE32");
+
+    std::vector<Section> sections;
+    for (uint16_t i = 0; i < sectionCount; ++i) {
+        uint64_t at = uint64_t(pe) + 248 + 40u * i;
+        r.Need(at, 40, "section table");
+        Section s;
+        s.name.assign(reinterpret_cast<const char*>(&image[at]), 8);
+        s.name = s.name.c_str();
+        s.virtualAddress = r.U32(at + 12, "section table");
+        s.rawSize = r.U32(at + 16, "section table");
+        s.rawData = r.U32(at + 20, "section table");
+        sections.push_back(s);
+    }
+    if (sections.empty() || sections.back().name != ".rsrc")
+        throw PackageError(".rsrc is not the last section");
+    const Section& rsrc = sections.back();
+    for (size_t i = 0; i + 1 < sections.size(); ++i) {
+        if (sections[i].name == ".rsrc")
+            throw PackageError("more than one .rsrc section");
+        if (sections[i].rawData + uint64_t(sections[i].rawSize) > rsrc.rawData)
+            throw PackageError("section " + sections[i].name + " lies after .rsrc in the file");
+    }
+    if (uint64_t(rsrc.rawData) + rsrc.rawSize < image.size())
+        throw PackageError("data follows the .rsrc section");
+
+    // The locator takes the first entry of each level: it must be LASTRES,
+    // then name 1000, then language 1033.
+    uint64_t root = rsrc.rawData;
+    uint32_t typeName = r.U32(root + 16, "resource root");
+    ResourceWalk walk{r, rsrc};
+    if (!(typeName & NameFlag) || walk.NameAt(typeName & ~NameFlag) != "LASTRES")
+        throw PackageError("LASTRES is not the first resource type");
+    uint32_t typeTarget = r.U32(root + 20, "resource root");
+    if (!(typeTarget & SubdirectoryFlag))
+        throw PackageError("LASTRES has no resources");
+    uint64_t names = root + (typeTarget & ~SubdirectoryFlag) + 16;
+    if (r.U32(names, "LASTRES names") != 1000)
+        throw PackageError("the first LASTRES resource is not 1000");
+    uint32_t nameTarget = r.U32(names + 4, "LASTRES names");
+    if (!(nameTarget & SubdirectoryFlag))
+        throw PackageError("LASTRES 1000 has no languages");
+    uint64_t languages = root + (nameTarget & ~SubdirectoryFlag) + 16;
+    if (r.U32(languages, "LASTRES languages") != 1033)
+        throw PackageError("the first language of LASTRES 1000 is not 1033");
+    uint32_t dataEntry = r.U32(languages + 4, "LASTRES languages");
+    if (dataEntry & SubdirectoryFlag)
+        throw PackageError("LASTRES 1000 1033 is not data");
+    uint64_t entry = root + dataEntry;
+    uint64_t data = walk.FileOffsetOfRva(r.U32(entry, "LASTRES data entry"));
+    r.Need(data, 4, "LASTRES data");
+
+    walk.Directory(0, 1, entry);
+    if (walk.highestEnd > data)
+        throw PackageError("LASTRES data is not the last data of .rsrc");
+    if (data > 0xFFFFFFFFu)
+        throw PackageError("LASTRES data past 4 GiB");
+    return StubLayout{uint32_t(data), rsrc.rawData, rsrc.virtualAddress};
+}
+
+} // namespace pkg
