@@ -1,1 +1,157 @@
-#include <gtest/gtest.h>
+// The whole installer run natively: WinMain on the stand-in of Windows, with
+// message boxes answered from a script.
+#include "app/flow.h"
+#include "tests/unit/test_support.h"
+
+namespace {
+
+const char kConfirmTail[] =
+    " and will make it your default Screen Saver.  This installation will take ";
+
+class FlowTest : public InstallerTest {
+  protected:
+    pkg::PackageToWrite FishTank(std::string title = "Fish Tank   ") {
+        return {title, 0, {Stored(PatternBytes(1234, 1)), Stored(PatternBytes(333, 2))}};
+    }
+};
+
+TEST_F(FlowTest, ConfirmsInstallsReportsAndStartsTheSaver) {
+    PlaceInstaller(FishTank());
+    world->answers = {IDOK, IDOK};
+    EXPECT_EQ(RunInstaller(), 0);
+
+    ASSERT_EQ(world->boxes.size(), 2u);
+    const host::MessageBoxRecord& confirm = world->boxes[0];
+    EXPECT_EQ(confirm.caption, "Fish Tank Screen Saver Installation");
+    EXPECT_EQ(confirm.text,
+              "This program will install MYSAVER.SCR (Fish Tank Screen Saver) to C:\\WINDOWS and "
+              "will make it your default Screen Saver.  This installation will take 1,567 bytes.");
+    EXPECT_EQ(confirm.style, UINT(MB_OKCANCEL | MB_ICONINFORMATION));
+
+    const host::MessageBoxRecord& done = world->boxes[1];
+    EXPECT_EQ(done.caption, "Fish Tank Screen Saver Installation");
+    EXPECT_EQ(done.text, "Installation Complete!\r\n\r\nData files have also been installed in your "
+                         "C:\\WINDOWS\\TORVANIX\\MOREVANE\\MYSAVER directory.");
+    EXPECT_EQ(done.style, UINT(MB_OK | MB_ICONEXCLAMATION));
+
+    EXPECT_EQ(world->winExecs, std::vector<std::string>{"MYSAVER.SCR show=5"});
+    EXPECT_EQ(world->cursors, (std::vector<std::string>{"wait", "arrow"}));
+    EXPECT_EQ(world->dialogTitle, "Fish Tank Screen Saver Installation");
+    EXPECT_EQ(world->dialogLine, "Fish Tank Screen Saver");
+    EXPECT_EQ(FileAt("C:\\windows\\MYSAVER.SCR"), PatternBytes(1234, 1));
+    EXPECT_EQ(world->openHandles, 0);
+}
+
+TEST_F(FlowTest, NamesFollowTheInstallersFileName) {
+    const struct {
+        const char* installer;
+        const char* windows;
+        const char* saver;
+        const char* shownWindows;
+        const char* dataDirectory;
+    } cases[] = {
+        {"MySaver.exe", "C:\\windows", "MYSAVER.SCR", "C:\\WINDOWS",
+         "C:\\WINDOWS\\TORVANIX\\MOREVANE\\MYSAVER"},
+        {"mysaver.exe", "c:\\windows", "MYSAVER.SCR", "C:\\WINDOWS",
+         "C:\\WINDOWS\\TORVANIX\\MOREVANE\\MYSAVER"},
+        {"my.saver.exe", "C:\\windows", "MY.SCR", "C:\\WINDOWS",
+         "C:\\WINDOWS\\TORVANIX\\MOREVANE\\MY.SAVER"},
+        {"MySaver.exe", "C:\\", "MYSAVER.SCR", "C:\\", "C:\\TORVANIX\\MOREVANE\\MYSAVER"},
+        {"\xe9t\xe9.exe", "C:\\windows", "\xe9T\xe9.SCR", "C:\\WINDOWS",
+         "C:\\WINDOWS\\TORVANIX\\MOREVANE\\\xe9T\xe9"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.installer);
+        TearDown();
+        SetUp();
+        world->windowsDirectory = c.windows;
+        PlaceInstaller(FishTank(), c.installer);
+        world->answers = {IDOK, IDOK};
+        EXPECT_EQ(RunInstaller(), 0);
+        ASSERT_EQ(world->boxes.size(), 2u);
+        EXPECT_EQ(world->boxes[0].text, std::string("This program will install ") + c.saver +
+                                            " (Fish Tank Screen Saver) to " + c.shownWindows +
+                                            kConfirmTail + "1,567 bytes.");
+        EXPECT_NE(world->boxes[1].text.find(std::string(" ") + c.dataDirectory + " directory."),
+                  std::string::npos)
+            << world->boxes[1].text;
+        EXPECT_EQ(world->winExecs, std::vector<std::string>{std::string(c.saver) + " show=5"});
+        std::string windows = c.windows;
+        if (windows.back() != '\\')
+            windows += '\\';
+        EXPECT_TRUE(host::Exists(windows + c.saver));
+    }
+}
+
+TEST_F(FlowTest, TitlesAreTrimmedOfBlanksOnly) {
+    const struct {
+        std::string title;
+        std::string caption;
+    } cases[] = {
+        {"Fish Tank      ", "Fish Tank Screen Saver Installation"},
+        {"     ", " Screen Saver Installation"},
+        {"Tabbed  \t", "Tabbed  \t Screen Saver Installation"},
+        {std::string(32, 'W'), std::string(32, 'W') + " Screen Saver Installation"},
+    };
+    for (const auto& c : cases) {
+        TearDown();
+        SetUp();
+        PlaceInstaller(FishTank(c.title));
+        world->answers = {IDCANCEL};
+        RunInstaller();
+        ASSERT_EQ(world->boxes.size(), 1u);
+        EXPECT_EQ(world->boxes[0].caption, c.caption);
+    }
+}
+
+TEST_F(FlowTest, AnythingButOkOnTheConfirmationInstallsNothing) {
+    // IDCANCEL is also what Esc and the close box give; 0 is a failed box.
+    for (int answer : {IDCANCEL, 0}) {
+        TearDown();
+        SetUp();
+        PlaceInstaller(FishTank());
+        world->answers = {answer};
+        EXPECT_EQ(RunInstaller(), 0);
+        EXPECT_EQ(world->boxes.size(), 1u);
+        EXPECT_EQ(world->dialogRuns, 0);
+        EXPECT_TRUE(world->winExecs.empty());
+        EXPECT_FALSE(host::Exists("C:\\windows\\MYSAVER.SCR"));
+        EXPECT_TRUE(world->cursors.empty());
+    }
+}
+
+TEST_F(FlowTest, WithoutAPackageNothingIsInstalledAndTheUserIsTold) {
+    PlaceImage(TextBytes("not an executable at all"));
+    world->answers = {IDOK, IDOK};
+    EXPECT_EQ(RunInstaller(), 1);
+    ASSERT_EQ(world->boxes.size(), 2u);
+    EXPECT_EQ(world->boxes[0].caption, " Screen Saver Installation");
+    EXPECT_EQ(world->boxes[0].text, std::string("This program will install MYSAVER.SCR ( Screen "
+                                                "Saver) to C:\\WINDOWS") +
+                                        kConfirmTail + "0 bytes.");
+    EXPECT_EQ(world->boxes[1].text,
+              "Installation failed!\r\n\r\nThe installer could not read the screen saver stored "
+              "inside it.  If it was downloaded, the download may be incomplete: please obtain a "
+              "new copy.");
+    EXPECT_EQ(world->boxes[1].style, UINT(MB_OK | MB_ICONSTOP));
+    EXPECT_TRUE(world->winExecs.empty());
+    EXPECT_TRUE(world->profileWrites.empty());
+}
+
+TEST_F(FlowTest, LongNamesAreBoundedAndNeverInstallACutPath) {
+    // 200 + 80 characters cannot form a 260-character path: the texts are
+    // cut at their buffers, the installation fails instead of writing
+    // somewhere else.
+    world->windowsDirectory = "C:\\" + std::string(200, 'w');
+    std::string name = std::string(80, 'n') + ".exe";
+    PlaceInstaller(FishTank(std::string(32, 'T')), name);
+    world->answers = {IDOK, IDOK};
+    EXPECT_EQ(RunInstaller(), 1);
+    ASSERT_EQ(world->boxes.size(), 2u);
+    EXPECT_LE(world->boxes[0].text.size(), 511u);
+    EXPECT_EQ(world->boxes[1].text.rfind("Installation failed!\r\n\r\nThe file ", 0), 0u);
+    EXPECT_TRUE(world->winExecs.empty());
+    EXPECT_TRUE(world->profileWrites.empty());
+}
+
+} // namespace

@@ -66,6 +66,9 @@ void InstallerTest::TearDown() {
 void InstallerTest::PlaceImage(const std::vector<uint8_t>& image, const std::string& name) {
     world->modulePath = "C:\\Downloads\\" + name;
     host::PutFile(world->modulePath, image);
+    // The Windows directory exists on any system the installer runs on.
+    std::string cmd = "mkdir -p '" + host::HostPath(world->windowsDirectory) + "'";
+    ASSERT_EQ(std::system(cmd.c_str()), 0);
 }
 
 void InstallerTest::PlaceInstaller(const pkg::PackageToWrite& package, const std::string& name) {

@@ -21,8 +21,6 @@ struct RecordingSink {
     std::vector<uint8_t> bytes; // everything handed over, the excess included
 };
 
-} // namespace
-
 uint8_t ReadPtr(CountingSource& in, uint32_t) {
     ++in.calls;
     return *in.next++;
@@ -30,8 +28,6 @@ uint8_t ReadPtr(CountingSource& in, uint32_t) {
 void WritePtr(RecordingSink& out, uint8_t byte, int32_t) {
     out.bytes.push_back(byte);
 }
-
-namespace {
 
 struct Decoded {
     int32_t result;
