@@ -15,9 +15,9 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR, int show) {
     }
     // The installation runs inside CreateWindowExA and uses the instance.
     InstallerInstance = instance;
-    HWND window = CreateWindowExA(0, "QELMInst", "", WS_OVERLAPPEDWINDOW, CW_USEDEFAULT,
-                                  CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, NULL, NULL,
-                                  instance, NULL);
+    HWND window =
+        CreateWindowExA(0, "QELMInst", "", WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, CW_USEDEFAULT,
+                        CW_USEDEFAULT, CW_USEDEFAULT, NULL, NULL, instance, NULL);
     // The creation was refused, so there is no window to show; kept so a
     // window that did survive would behave as any other.
     ShowWindow(window, show);

@@ -84,8 +84,7 @@ int SaverFileNameOf(const char* fullPath, char* out, unsigned size) {
     return 1;
 }
 
-int DataDirectoryOf(const char* windowsDirectory, const char* baseName, char* out,
-                    unsigned size) {
+int DataDirectoryOf(const char* windowsDirectory, const char* baseName, char* out, unsigned size) {
     return CopyText(out, size, windowsDirectory) && AppendBackslash(out, size) &&
            AppendText(out, size, "TORVANIX\\MOREVANE\\") && AppendText(out, size, baseName);
 }

@@ -34,5 +34,4 @@ int SaverFileNameOf(const char* fullPath, char* out, unsigned size);
 
 // The directory of the data files: the Windows directory, a backslash if it
 // has none, TORVANIX\MOREVANE\ and `baseName`. 0 when it does not fit.
-int DataDirectoryOf(const char* windowsDirectory, const char* baseName, char* out,
-                    unsigned size);
+int DataDirectoryOf(const char* windowsDirectory, const char* baseName, char* out, unsigned size);

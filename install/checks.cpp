@@ -6,7 +6,9 @@
 
 #include <string.h>
 
-static int Exists(const char* path) { return GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES; }
+static int Exists(const char* path) {
+    return GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES;
+}
 
 // Windows directory + "\" + name; 0 when it does not fit.
 static int InWindowsDirectory(const char* windows, const char* name, char* out) {
@@ -47,8 +49,7 @@ int CheckExistingSaver(HINSTANCE instance) {
     char text[MessageSize];
     CopyText(text, sizeof text, "There is already a screen saver by the same name (");
     AppendText(text, sizeof text, found);
-    AppendText(text, sizeof text,
-               ") installed on your system.  Would you like to replace it?");
+    AppendText(text, sizeof text, ") installed on your system.  Would you like to replace it?");
     if (MessageBoxA(NULL, text, "Replace Screen Saver?", MB_YESNO | MB_ICONQUESTION) != IDNO)
         return 1;
 

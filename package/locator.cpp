@@ -47,7 +47,8 @@ static int FirstEntryBelow(HFILE file, uint32_t base, const unsigned char* entry
 // Finds the .rsrc section header after the section table's start.
 static int FindResourceSection(HFILE file, uint32_t* virtualAddress, uint32_t* rawData) {
     uint32_t lfanew;
-    if (!ReadU32At(file, DosLfanewOffset, &lfanew) || !SeekTo(file, lfanew + SectionTableFromLfanew))
+    if (!ReadU32At(file, DosLfanewOffset, &lfanew) ||
+        !SeekTo(file, lfanew + SectionTableFromLfanew))
         return 0;
     unsigned char header[SectionHeaderSize];
     for (;;) {

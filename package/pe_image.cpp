@@ -63,7 +63,8 @@ struct ResourceWalk {
         if (depth > 3)
             throw PackageError("resource tree deeper than three levels");
         uint64_t at = rsrc.rawData + offset;
-        uint16_t count = r.U16(at + 12, "resource directory") + r.U16(at + 14, "resource directory");
+        uint16_t count =
+            r.U16(at + 12, "resource directory") + r.U16(at + 14, "resource directory");
         Cover(at, 16 + 8u * count);
         for (uint16_t i = 0; i < count; ++i) {
             uint32_t name = r.U32(at + 16 + 8u * i, "resource entry");
@@ -76,7 +77,8 @@ struct ResourceWalk {
                 uint64_t entry = rsrc.rawData + target;
                 Cover(entry, 16);
                 if (entry != skip)
-                    Cover(FileOffsetOfRva(r.U32(entry, "data entry")), r.U32(entry + 4, "data entry"));
+                    Cover(FileOffsetOfRva(r.U32(entry, "data entry")),
+                          r.U32(entry + 4, "data entry"));
             }
         }
     }

@@ -6,7 +6,8 @@
 
 namespace pkg {
 
-std::vector<uint8_t> WriteInstaller(const std::vector<uint8_t>& stub, const PackageToWrite& package) {
+std::vector<uint8_t> WriteInstaller(const std::vector<uint8_t>& stub,
+                                    const PackageToWrite& package) {
     StubLayout layout = CheckStubLayout(stub);
     if (package.title.size() > TitleSize)
         throw PackageError("title longer than 32 characters: " + package.title);

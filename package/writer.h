@@ -41,6 +41,7 @@ struct PackageToWrite {
 // directory, its terminator, then each entry's bytes in directory order, with
 // absolute offsets. Throws PackageError when the stub is not fit for it, the
 // title or an extension is too long, or the result would pass 4 GiB.
-std::vector<uint8_t> WriteInstaller(const std::vector<uint8_t>& stub, const PackageToWrite& package);
+std::vector<uint8_t> WriteInstaller(const std::vector<uint8_t>& stub,
+                                    const PackageToWrite& package);
 
 } // namespace pkg

@@ -62,27 +62,27 @@ struct ProfileWrite {
 };
 
 struct World {
-    std::string root;                          // host folder holding drive C:
-    std::string modulePath;                    // the installer's own path, Windows form
+    std::string root;       // host folder holding drive C:
+    std::string modulePath; // the installer's own path, Windows form
     std::string windowsDirectory = "C:\\windows";
-    std::vector<int> answers;                  // message box answers, in order; 0 when used up
+    std::vector<int> answers; // message box answers, in order; 0 when used up
     Failures fail;
     DiskSpace disk;
-    std::string lastDiskQuery[2];              // paths given to [0] ...ExA and [1] GetDiskFreeSpaceA
+    std::string lastDiskQuery[2]; // paths given to [0] ...ExA and [1] GetDiskFreeSpaceA
     std::vector<MessageBoxRecord> boxes;
     std::vector<IoRecord> reads;
     std::vector<IoRecord> writes;
     std::vector<std::string> createdDirectories; // CreateDirectoryA calls that made one
     std::vector<ProfileWrite> profileWrites;
-    std::vector<std::string> winExecs;         // command lines, with " show=N"
-    std::vector<UINT> screenSaverActive;       // SPI_SETSCREENSAVEACTIVE values with SPIF_UPDATEINIFILE
-    std::vector<std::string> cursors;          // "wait" or "arrow", in the order set
+    std::vector<std::string> winExecs;   // command lines, with " show=N"
+    std::vector<UINT> screenSaverActive; // SPI_SETSCREENSAVEACTIVE values with SPIF_UPDATEINIFILE
+    std::vector<std::string> cursors;    // "wait" or "arrow", in the order set
     int loadLibraryCalls = 0;
     int freeLibraryCalls = 0;
-    int openHandles = 0;                       // files open now
-    std::string dialogTitle;                   // set by SetWindowTextA in the dialog
-    std::string dialogLine;                    // control 1001
-    int dialogResult = 0;                      // EndDialog's result
+    int openHandles = 0;     // files open now
+    std::string dialogTitle; // set by SetWindowTextA in the dialog
+    std::string dialogLine;  // control 1001
+    int dialogResult = 0;    // EndDialog's result
     int dialogRuns = 0;
 };
 

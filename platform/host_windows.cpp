@@ -95,7 +95,9 @@ std::string MatchEntry(const std::string& dir, const std::string& name) {
     return found;
 }
 
-std::string WindowsDirectoryPath() { return gWorld.windowsDirectory; }
+std::string WindowsDirectoryPath() {
+    return gWorld.windowsDirectory;
+}
 
 bool IsReadOnly(const std::string& windowsPath) {
     for (const std::string& p : gWorld.fail.readOnly)
@@ -162,9 +164,13 @@ World& Reset(const std::string& root) {
     return gWorld;
 }
 
-World& Current() { return gWorld; }
+World& Current() {
+    return gWorld;
+}
 
-HINSTANCE Instance() { return reinterpret_cast<HINSTANCE>(0x400000); }
+HINSTANCE Instance() {
+    return reinterpret_cast<HINSTANCE>(0x400000);
+}
 
 std::string HostPath(const std::string& windowsPath) {
     std::vector<std::string> parts = Components(windowsPath);
@@ -420,8 +426,12 @@ HWND CreateWindowExA(DWORD, LPCSTR className, LPCSTR, DWORD, int, int, int, int,
     return w;
 }
 
-BOOL ShowWindow(HWND window, int) { return gWindows.count(window) ? TRUE : FALSE; }
-BOOL UpdateWindow(HWND window) { return gWindows.count(window) ? TRUE : FALSE; }
+BOOL ShowWindow(HWND window, int) {
+    return gWindows.count(window) ? TRUE : FALSE;
+}
+BOOL UpdateWindow(HWND window) {
+    return gWindows.count(window) ? TRUE : FALSE;
+}
 
 BOOL GetMessageA(MSG* msg, HWND, UINT, UINT) {
     if (gQueue.empty()) {
@@ -435,7 +445,9 @@ BOOL GetMessageA(MSG* msg, HWND, UINT, UINT) {
     return msg->message == WM_QUIT ? 0 : 1;
 }
 
-BOOL TranslateMessage(const MSG*) { return FALSE; }
+BOOL TranslateMessage(const MSG*) {
+    return FALSE;
+}
 
 LRESULT DispatchMessageA(const MSG* msg) {
     auto it = gWindows.find(msg->hwnd);
@@ -444,7 +456,9 @@ LRESULT DispatchMessageA(const MSG* msg) {
     return it->second.wndProc(msg->hwnd, msg->message, msg->wParam, msg->lParam);
 }
 
-LRESULT DefWindowProcA(HWND, UINT, WPARAM, LPARAM) { return 0; }
+LRESULT DefWindowProcA(HWND, UINT, WPARAM, LPARAM) {
+    return 0;
+}
 
 void PostQuitMessage(int exitCode) {
     MSG m{};
@@ -472,8 +486,12 @@ int MessageBoxA(HWND, LPCSTR text, LPCSTR caption, UINT style) {
     return answer;
 }
 
-HCURSOR LoadCursorA(HINSTANCE, LPCSTR name) { return (HCURSOR)(uintptr_t)name; }
-HICON LoadIconA(HINSTANCE, LPCSTR name) { return (HICON)(uintptr_t)name; }
+HCURSOR LoadCursorA(HINSTANCE, LPCSTR name) {
+    return (HCURSOR)(uintptr_t)name;
+}
+HICON LoadIconA(HINSTANCE, LPCSTR name) {
+    return (HICON)(uintptr_t)name;
+}
 
 HCURSOR SetCursor(HCURSOR cursor) {
     LPCSTR name = (LPCSTR)(uintptr_t)cursor;
@@ -481,7 +499,9 @@ HCURSOR SetCursor(HCURSOR cursor) {
     return nullptr;
 }
 
-HGDIOBJ GetStockObject(int object) { return reinterpret_cast<HGDIOBJ>((uintptr_t)object + 1); }
+HGDIOBJ GetStockObject(int object) {
+    return reinterpret_cast<HGDIOBJ>((uintptr_t)object + 1);
+}
 
 INT_PTR DialogBoxParamA(HINSTANCE, LPCSTR, HWND, DLGPROC proc, LPARAM param) {
     HWND d = NewWindow();
@@ -535,12 +555,16 @@ BOOL GetWindowRect(HWND, RECT* rect) {
     return TRUE;
 }
 
-int GetSystemMetrics(int index) { return index == SM_CXSCREEN ? 1024 : 768; }
+int GetSystemMetrics(int index) {
+    return index == SM_CXSCREEN ? 1024 : 768;
+}
 
-BOOL MoveWindow(HWND, int, int, int, int, BOOL) { return TRUE; }
+BOOL MoveWindow(HWND, int, int, int, int, BOOL) {
+    return TRUE;
+}
 
 LONG GetWindowLongA(HWND, int index) {
     if (index == GWL_HINSTANCE)
-        return (LONG)reinterpret_cast<uintptr_t>(host::Instance());
+        return (LONG) reinterpret_cast<uintptr_t>(host::Instance());
     return 0;
 }

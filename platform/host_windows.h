@@ -95,7 +95,7 @@ struct RECT {
 #define MAX_PATH 260
 
 #define MAKEINTRESOURCEA(i) ((LPSTR)(uintptr_t)(WORD)(i))
-#define LOWORD(l) ((WORD)((uintptr_t)(l) & 0xffff))
+#define LOWORD(l) ((WORD)((uintptr_t)(l)&0xffff))
 #define HIWORD(l) ((WORD)(((uintptr_t)(l) >> 16) & 0xffff))
 
 #define WM_CREATE 0x0001
@@ -178,8 +178,8 @@ UINT WinExec(LPCSTR commandLine, UINT show);
 
 // Windows, messages and dialogs.
 WORD RegisterClassA(const WNDCLASSA* windowClass);
-HWND CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR windowName, DWORD style, int x,
-                     int y, int width, int height, HWND parent, HMENU menu, HINSTANCE instance,
+HWND CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR windowName, DWORD style, int x, int y,
+                     int width, int height, HWND parent, HMENU menu, HINSTANCE instance,
                      LPVOID param);
 BOOL ShowWindow(HWND window, int show);
 BOOL UpdateWindow(HWND window);

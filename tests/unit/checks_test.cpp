@@ -140,8 +140,8 @@ TEST_F(ChecksTest, AsksBeforeReplacingAnInstalledSaver) {
         bool directory;
         int answer;
         int result;
-        const char* named;     // in the question
-        const char* hintName;  // in the hint after No
+        const char* named;    // in the question
+        const char* hintName; // in the hint after No
     } cases[] = {
         {"MySaver.exe", "MYSAVER.SCR", false, IDYES, 1, "MySaver.SCR", nullptr},
         {"MySaver.exe", "MYSAVER.SCR", false, IDNO, 0, "MySaver.SCR", "MySaver.EXE"},

@@ -30,8 +30,9 @@ TEST_F(FlowTest, ConfirmsInstallsReportsAndStartsTheSaver) {
 
     const host::MessageBoxRecord& done = world->boxes[1];
     EXPECT_EQ(done.caption, "Fish Tank Screen Saver Installation");
-    EXPECT_EQ(done.text, "Installation Complete!\r\n\r\nData files have also been installed in your "
-                         "C:\\WINDOWS\\TORVANIX\\MOREVANE\\MYSAVER directory.");
+    EXPECT_EQ(done.text,
+              "Installation Complete!\r\n\r\nData files have also been installed in your "
+              "C:\\WINDOWS\\TORVANIX\\MOREVANE\\MYSAVER directory.");
     EXPECT_EQ(done.style, UINT(MB_OK | MB_ICONEXCLAMATION));
 
     EXPECT_EQ(world->winExecs, std::vector<std::string>{"MYSAVER.SCR show=5"});

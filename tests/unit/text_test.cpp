@@ -97,12 +97,8 @@ TEST(TrimTrailingBlanks, RemovesBlanksOnly) {
         const char* in;
         const char* out;
     } cases[] = {
-        {"Fish Tank   ", "Fish Tank"},
-        {"    ", ""},
-        {"", ""},
-        {"Tab\t", "Tab\t"},
-        {"Tab  \t", "Tab  \t"},
-        {"Tab\t  ", "Tab\t"},
+        {"Fish Tank   ", "Fish Tank"}, {"    ", ""},         {"", ""}, {"Tab\t", "Tab\t"},
+        {"Tab  \t", "Tab  \t"},        {"Tab\t  ", "Tab\t"},
     };
     for (const auto& c : cases) {
         char buffer[40];
