@@ -37,8 +37,8 @@ struct OffsetRun {
     int codeLength;
 };
 constexpr OffsetRun OffsetRuns[] = {
-    {0x00, 32, 0, 0, 3},   {0x20, 16, 1, 3, 4},   {0x50, 8, 4, 11, 5},
-    {0x90, 4, 12, 23, 6},  {0xC0, 2, 24, 47, 7},  {0xF0, 1, 48, 63, 8},
+    {0x00, 32, 0, 0, 3},  {0x20, 16, 1, 3, 4},  {0x50, 8, 4, 11, 5},
+    {0x90, 4, 12, 23, 6}, {0xC0, 2, 24, 47, 7}, {0xF0, 1, 48, 63, 8},
 };
 
 // Indexed by the first eight bits of an offset code: the u whose code is a

@@ -64,8 +64,8 @@ void WritePtr(OutputStream& out, uint8_t byte, int32_t originalSize) {
     if (out.count < out.blockSize) {
         return;
     }
-    UINT done = _lwrite(out.file, reinterpret_cast<const char*>(out.buffer),
-                        static_cast<UINT>(out.count));
+    UINT done =
+        _lwrite(out.file, reinterpret_cast<const char*>(out.buffer), static_cast<UINT>(out.count));
     if (done != static_cast<UINT>(out.count)) {
         out.failed = true;
         return;

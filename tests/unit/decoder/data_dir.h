@@ -21,9 +21,9 @@ inline bool LoadFile(const std::string& path, std::vector<uint8_t>& bytes) {
     return true;
 }
 
-#define LOAD_SHARED_OR_SKIP(relative, bytes)                                                     \
-    do {                                                                                         \
-        if (!LoadFile(SharedPath(relative), bytes)) {                                            \
-            GTEST_SKIP() << "shared data missing: " << SharedPath(relative);                     \
-        }                                                                                        \
+#define LOAD_SHARED_OR_SKIP(relative, bytes)                                                       \
+    do {                                                                                           \
+        if (!LoadFile(SharedPath(relative), bytes)) {                                              \
+            GTEST_SKIP() << "shared data missing: " << SharedPath(relative);                       \
+        }                                                                                          \
     } while (0)

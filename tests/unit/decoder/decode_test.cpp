@@ -38,8 +38,7 @@ struct Decoded {
 Decoded Decode(const std::vector<uint8_t>& stored, int32_t originalSize) {
     CountingSource in{stored.data()};
     RecordingSink out;
-    int32_t result =
-        DecodeStream(in, out, originalSize, static_cast<uint32_t>(stored.size()));
+    int32_t result = DecodeStream(in, out, originalSize, static_cast<uint32_t>(stored.size()));
     return {result, out.bytes, in.calls};
 }
 
@@ -94,8 +93,8 @@ std::string PathOf(const AdaptiveTree& tree, int symbol) {
     }
     for (int i = 0; i < RootNode; ++i) {
         if (referenced[i] != 1) {
-            return ::testing::AssertionFailure() << "node " << i << " has " << referenced[i]
-                                                 << " parents";
+            return ::testing::AssertionFailure()
+                   << "node " << i << " has " << referenced[i] << " parents";
         }
     }
     if (leafSum != t.Freq[RootNode]) {
@@ -261,7 +260,8 @@ TEST(AdaptiveTree, FirstRebuildAtSymbol32485HalvesUpwards) {
     std::vector<uint32_t> weight(SymbolCount, 1);
     std::mt19937 rng(3);
     for (int n = 1; n <= 32484; ++n) {
-        int s = rng() % 3 == 0 ? static_cast<int>(rng() % SymbolCount) : static_cast<int>(rng() % 5);
+        int s =
+            rng() % 3 == 0 ? static_cast<int>(rng() % SymbolCount) : static_cast<int>(rng() % 5);
         UpdateTree(tree, s);
         ++weight[s];
     }

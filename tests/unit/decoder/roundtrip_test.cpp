@@ -41,16 +41,17 @@ void Verify(const std::vector<uint8_t>& input, const std::string& what) {
             << what << " at level " << Name(level);
         plain::Decoder reference;
         std::memset(reference.text + RingStart, 0x5C, RingSize - RingStart);
-        std::vector<uint8_t> again = reference.Decode(
-            stored.data(), static_cast<uint32_t>(stored.size()), static_cast<int32_t>(input.size()));
+        std::vector<uint8_t> again =
+            reference.Decode(stored.data(), static_cast<uint32_t>(stored.size()),
+                             static_cast<int32_t>(input.size()));
         again.resize(input.size());
         EXPECT_EQ(again, input) << what << " at level " << Name(level) << ", plain decoder";
     }
 }
 
 std::vector<uint8_t> Text(size_t size) {
-    static const char* const words[] = {"the ", "saver ", "installs ", "into ", "a ",
-                                        "directory ", "of ", "its ", "own.\n", "Windows "};
+    static const char* const words[] = {"the ",       "saver ", "installs ", "into ",  "a ",
+                                        "directory ", "of ",    "its ",      "own.\n", "Windows "};
     std::mt19937 rng(1);
     std::string s;
     while (s.size() < size) {
@@ -103,8 +104,8 @@ TEST(RoundTrip, OverOneMebibyteWithManyRebuilds) {
 }
 
 TEST(RoundTrip, CorpusFiles) {
-    for (const char* name : {"notes.txt", "chime.wav", "voice.wav", "sprites256.bmp",
-                             "tank640.bmp", "saver_sample.exe"}) {
+    for (const char* name : {"notes.txt", "chime.wav", "voice.wav", "sprites256.bmp", "tank640.bmp",
+                             "saver_sample.exe"}) {
         std::vector<uint8_t> input;
         LOAD_SHARED_OR_SKIP(std::string("corpus/") + name, input);
         Verify(input, name);

@@ -102,9 +102,8 @@ TEST_F(DecompressEntryTest, ReadsNoByteAfterTheEntry) {
     ASSERT_EQ(world_->reads.size(), 1u);
     EXPECT_EQ(world_->reads[0].asked, 10u);
     EXPECT_EQ(world_->reads[0].done, 10u);
-    EXPECT_EQ(TargetBytes(), std::vector<uint8_t>(
-                                 {'a', 'b', 'c', 'd', 'e', 'f', 'a', 'b', 'c', 'd', 'e', 'f',
-                                  'a', 'b', 'c', 'd', 'e', 'f'}));
+    EXPECT_EQ(TargetBytes(), std::vector<uint8_t>({'a', 'b', 'c', 'd', 'e', 'f', 'a', 'b', 'c', 'd',
+                                                   'e', 'f', 'a', 'b', 'c', 'd', 'e', 'f'}));
 }
 
 TEST_F(DecompressEntryTest, LongEntryIsReadIn16384ByteSteps) {
@@ -134,7 +133,8 @@ TEST_F(DecompressEntryTest, ExistingTargetIsTruncated) {
     host::PutFile(Target, std::vector<uint8_t>(5000, 'Z'));
     PutInstaller({0x09, 0x0A, 0xCD, 0x00, 0x80});
     ASSERT_EQ(Run(10, 5), 1);
-    EXPECT_EQ(TargetBytes(), std::vector<uint8_t>({'A', 'B', 'A', 'B', 'A', 'B', 'A', 'B', 'A', 'B'}));
+    EXPECT_EQ(TargetBytes(),
+              std::vector<uint8_t>({'A', 'B', 'A', 'B', 'A', 'B', 'A', 'B', 'A', 'B'}));
 }
 
 TEST_F(DecompressEntryTest, FailuresReturnZeroAndCloseEverything) {
@@ -147,25 +147,27 @@ TEST_F(DecompressEntryTest, FailuresReturnZeroAndCloseEverything) {
         const char* target;
     };
     const Case cases[] = {
-        {"no module file name", [](host::World& w, const std::vector<uint8_t>&) {
-             w.fail.moduleFileName = true;
-         }, Target},
-        {"installer missing", [](host::World& w, const std::vector<uint8_t>&) {
+        {"no module file name",
+         [](host::World& w, const std::vector<uint8_t>&) { w.fail.moduleFileName = true; }, Target},
+        {"installer missing",
+         [](host::World& w, const std::vector<uint8_t>&) {
              w.modulePath = "C:\\Downloads\\Gone.exe";
-         }, Target},
+         },
+         Target},
         {"target directory missing", [](host::World&, const std::vector<uint8_t>&) {},
          "C:\\windows\\NOSUCHDIR\\MYSAVER.DAT"},
-        {"target read-only", [](host::World& w, const std::vector<uint8_t>&) {
-             w.fail.readOnly.push_back(Target);
-         }, Target},
-        {"disk full", [](host::World& w, const std::vector<uint8_t>&) {
-             w.fail.writeBudget = 20000;
-         }, Target},
-        {"installer truncated", [](host::World&, const std::vector<uint8_t>& s) {
+        {"target read-only",
+         [](host::World& w, const std::vector<uint8_t>&) { w.fail.readOnly.push_back(Target); },
+         Target},
+        {"disk full",
+         [](host::World& w, const std::vector<uint8_t>&) { w.fail.writeBudget = 20000; }, Target},
+        {"installer truncated",
+         [](host::World&, const std::vector<uint8_t>& s) {
              std::vector<uint8_t> file(EntryOffset, 0xEE);
              file.insert(file.end(), s.begin(), s.begin() + static_cast<long>(s.size() / 2));
              host::PutFile(Installer, file);
-         }, Target},
+         },
+         Target},
     };
     for (const Case& c : cases) {
         world_ = &host::Reset(root_);
