@@ -6,8 +6,10 @@
 // LOG gets one tab-separated line per event:
 //
 //   BOX     caption  text  buttons  answer
-//   DIALOG  caption  text of control 1001
+//   DIALOG  caption  text of control 1001  visible buttons
 //   EXIT    exit code of COMMAND
+//   UNREAD  caption  controls: a dialog that went away before it was
+//           complete enough to read
 //
 // Texts are escaped (\r \n \t \\) so that one event stays one line. A box
 // that finds the script exhausted is answered with a way out (Cancel, No or
@@ -77,7 +79,10 @@ struct Control {
 
 BOOL CALLBACK CollectChild(HWND hwnd, LPARAM param) {
     auto* out = reinterpret_cast<std::vector<Control>*>(param);
-    out->push_back({hwnd, GetDlgCtrlID(hwnd) & 0xFFFF, ClassOf(hwnd), IsWindowVisible(hwnd) != 0});
+    // The control's own style, not IsWindowVisible: the installation dialog
+    // may still be hidden itself.
+    const bool visible = (GetWindowLongA(hwnd, GWL_STYLE) & WS_VISIBLE) != 0;
+    out->push_back({hwnd, GetDlgCtrlID(hwnd) & 0xFFFF, ClassOf(hwnd), visible});
     return TRUE;
 }
 
@@ -200,9 +205,8 @@ class Bot {
   public:
     Bot(FILE* log, std::vector<std::string> script) : log_(log), script_(std::move(script)) {}
 
-    // One look at the screen: every dialog seen for the first time once it
-    // is shown (its texts are set by then) is logged and, if a message box,
-    // answered.
+    // One look at the screen: every dialog seen for the first time is
+    // logged once it is complete and, if a message box, answered.
     void Poll() {
         std::vector<HWND> now = TopLevelDialogs();
         std::vector<HWND> stillThere;
@@ -210,16 +214,54 @@ class Bot {
             if (Contains(now, h))
                 stillThere.push_back(h);
         seen_.swap(stillThere);
+        std::vector<Pending> stillPending;
+        for (const Pending& p : pending_) {
+            if (Contains(now, p.hwnd))
+                stillPending.push_back(p);
+            else
+                Log("UNREAD\t" + p.caption + "\t" + std::to_string(p.children) + " controls");
+        }
+        pending_.swap(stillPending);
         for (HWND h : now) {
-            if (Contains(seen_, h) || !IsWindowVisible(h))
+            if (Contains(seen_, h))
                 continue;
-            seen_.push_back(h);
-            Handle(h);
+            if (Handle(h)) {
+                seen_.push_back(h);
+                Forget(h);
+            }
         }
     }
 
   private:
-    void Handle(HWND h) {
+    // A dialog caught before it is complete, kept so that one which goes
+    // away before it ever is still leaves a trace in the log.
+    struct Pending {
+        HWND hwnd;
+        std::string caption;
+        size_t children;
+    };
+
+    void Log(const std::string& line) {
+        fprintf(log_, "%s\n", line.c_str());
+        fflush(log_);
+    }
+
+    void Forget(HWND h) {
+        for (size_t i = 0; i < pending_.size(); ++i)
+            if (pending_[i].hwnd == h) {
+                pending_.erase(pending_.begin() + (long)i);
+                return;
+            }
+    }
+
+    void Remember(HWND h, const std::string& caption, size_t children) {
+        Forget(h);
+        pending_.push_back({h, caption, children});
+    }
+
+    // Logs and answers a complete dialog; false for one that is not shown
+    // or not yet filled in, to be looked at again.
+    bool Handle(HWND h) {
         std::vector<Control> children = ChildrenOf(h);
         const Control* progress = nullptr;
         const Control* text = nullptr;
@@ -236,11 +278,21 @@ class Bot {
             }
         }
         const std::string caption = Escape(WindowText(h));
-        if (progress && buttons.empty()) {
-            fprintf(log_, "DIALOG\t%s\t%s\n", caption.c_str(),
-                    Escape(WindowText(progress->hwnd)).c_str());
-            fflush(log_);
-            return;
+        // The installation dialog is filled in while it initialises and may
+        // do all its work before Wine first shows it, so it counts once its
+        // texts are there; a message box once it is shown with its text and
+        // buttons.
+        const bool complete = progress ? !caption.empty() && !WindowText(progress->hwnd).empty()
+                                       : IsWindowVisible(h) && text && !buttons.empty();
+        if (!complete) {
+            Remember(h, caption, children.size());
+            return false;
+        }
+        // Message boxes have no control 1001; the installation dialog is
+        // never answered, whatever buttons it wrongly shows.
+        if (progress) {
+            Log("DIALOG\t" + caption + "\t" + Escape(WindowText(progress->hwnd)) + "\t" + buttons);
+            return true;
         }
         std::string answer, logged;
         if (next_ < script_.size()) {
@@ -251,17 +303,17 @@ class Bot {
             answer = WayOut(children);
             logged = "unscripted";
         }
-        fprintf(log_, "BOX\t%s\t%s\t%s\t%s\n", caption.c_str(),
-                Escape(text ? WindowText(text->hwnd) : "").c_str(), buttons.c_str(),
-                logged.c_str());
-        fflush(log_);
+        Log("BOX\t" + caption + "\t" + Escape(WindowText(text->hwnd)) + "\t" + buttons + "\t" +
+            logged);
         Answer(h, children, answer);
+        return true;
     }
 
     FILE* log_;
     std::vector<std::string> script_;
     size_t next_ = 0;
     std::vector<HWND> seen_;
+    std::vector<Pending> pending_;
 };
 
 } // namespace
@@ -271,7 +323,7 @@ int main(int argc, char** argv) {
         fprintf(stderr, "usage: boxbot SCRIPT LOG COMMAND [ARGS...]\n");
         return 255;
     }
-    FILE* log = fopen(argv[2], "w");
+    FILE* log = fopen(argv[2], "wb");
     if (!log) {
         fprintf(stderr, "boxbot: cannot create %s\n", argv[2]);
         return 255;
