@@ -1,0 +1,252 @@
+// The real installer under Wine, as a user meets it: what the message boxes
+// say, what each answer leads to, what lands on disk and what is started.
+#include "tests/e2e/wine_harness.h"
+
+#include <gtest/gtest.h>
+
+#include <numeric>
+#include <ostream>
+
+namespace {
+
+using e2e::WineCase;
+using e2e::WineRun;
+
+// Wine's GetWindowsDirectoryA.
+const std::string WindowsDir = "C:\\windows";
+
+std::string UpperAscii(std::string s) {
+    for (char& c : s)
+        if (c >= 'a' && c <= 'z')
+            c = (char)(c - 'a' + 'A');
+    return s;
+}
+
+std::string Thousands(uint64_t v) {
+    std::string digits = std::to_string(v), out;
+    for (size_t i = 0; i < digits.size(); ++i) {
+        if (i > 0 && (digits.size() - i) % 3 == 0)
+            out += ',';
+        out += digits[i];
+    }
+    return out;
+}
+
+std::string TrimBlanks(std::string s) {
+    while (!s.empty() && s.back() == ' ')
+        s.pop_back();
+    return s;
+}
+
+// The installed saver's name: the installer's name cut before its first '.'.
+std::string SaverFileFor(const std::string& installer) {
+    return UpperAscii(installer.substr(0, installer.find('.')) + ".SCR");
+}
+
+// The name of the data directory and file: cut at the last '.', case kept.
+std::string BaseNameFor(const std::string& installer) {
+    return installer.substr(0, installer.rfind('.'));
+}
+
+std::string DataDirFor(const std::string& installer) {
+    return WindowsDir + "\\TORVANIX\\MOREVANE\\" + BaseNameFor(installer);
+}
+
+uint32_t InstallSize(const pkg::PackageToWrite& p) {
+    return std::accumulate(
+        p.entries.begin(), p.entries.end(), 0u, [](uint32_t sum, const pkg::EntryToWrite& e) {
+            return sum + (e.originalSize ? e.originalSize : (uint32_t)e.stored.size());
+        });
+}
+
+std::string Caption(const std::string& title) {
+    return TrimBlanks(title) + " Screen Saver Installation";
+}
+
+std::string ConfirmationText(const std::string& installer, const pkg::PackageToWrite& p) {
+    return "This program will install " + SaverFileFor(installer) + " (" + TrimBlanks(p.title) +
+           " Screen Saver) to " + UpperAscii(WindowsDir) +
+           " and will make it your default Screen Saver.  This installation will take " +
+           Thousands(InstallSize(p)) + " bytes.";
+}
+
+std::string CompletionText(const std::string& installer) {
+    return "Installation Complete!\r\n\r\nData files have also been installed in your " +
+           UpperAscii(DataDirFor(installer)) + " directory.";
+}
+
+std::vector<uint8_t> Pattern(size_t size, uint8_t seed) {
+    std::vector<uint8_t> bytes(size);
+    for (size_t i = 0; i < size; ++i)
+        bytes[i] = (uint8_t)(i * 31 + seed + (i >> 8));
+    return bytes;
+}
+
+std::string AsText(const std::vector<uint8_t>& bytes) {
+    return std::string(bytes.begin(), bytes.end());
+}
+
+// The probe as saver, a data file, and one further file named from the
+// first file number.
+pkg::PackageToWrite SamplePackage(const std::string& title, size_t dataSize) {
+    pkg::PackageToWrite p;
+    p.title = title;
+    p.firstFileNumber = 11;
+    p.entries.push_back({e2e::ProbeSaver(), 0, ""});
+    p.entries.push_back({Pattern(dataSize, 3), 0, ""});
+    p.entries.push_back({Pattern(777, 9), 0, ".TXT"});
+    return p;
+}
+
+void ExpectNothingInstalled(const WineRun& run, const std::string& installer) {
+    EXPECT_FALSE(run.Exists(WindowsDir + "\\" + SaverFileFor(installer)));
+    EXPECT_FALSE(run.Exists(WindowsDir + "\\TORVANIX"));
+    EXPECT_FALSE(run.IniValue(WindowsDir + "\\system.ini", "boot", "SCRNSAVE.EXE"));
+    EXPECT_NE(run.UserRegistryValue("Control Panel\\Desktop", "ScreenSaveActive"), "1");
+    EXPECT_TRUE(run.ProbeStarts().empty());
+}
+
+void ExpectInstalledAndStarted(const WineRun& run, const std::string& installer,
+                               const pkg::PackageToWrite& p) {
+    const std::string saver = SaverFileFor(installer);
+    const std::string dataDir = DataDirFor(installer);
+    // On disk exactly as named, not just found by a case-blind lookup.
+    const std::vector<std::string> windows = run.List(WindowsDir);
+    EXPECT_NE(std::find(windows.begin(), windows.end(), saver), windows.end()) << saver;
+    EXPECT_EQ(run.ReadFile(WindowsDir + "\\" + saver), AsText(p.entries[0].stored));
+    EXPECT_EQ(run.List(dataDir),
+              (std::vector<std::string>{"FILE0011.TXT", BaseNameFor(installer) + ".DAT"}));
+    EXPECT_EQ(run.ReadFile(dataDir + "\\" + BaseNameFor(installer) + ".DAT"),
+              AsText(p.entries[1].stored));
+    EXPECT_EQ(run.ReadFile(dataDir + "\\FILE0011.TXT"), AsText(p.entries[2].stored));
+
+    // A valid 8.3 name is its own short form, and Wine keeps its case.
+    EXPECT_EQ(run.IniValue(WindowsDir + "\\system.ini", "boot", "SCRNSAVE.EXE"),
+              WindowsDir + "\\" + saver);
+    EXPECT_EQ(run.UserRegistryValue("Control Panel\\Desktop", "ScreenSaveActive"), "1");
+
+    // Started once, by its bare name with no arguments, from the Windows
+    // directory.
+    const std::vector<std::string> starts = run.ProbeStarts();
+    ASSERT_EQ(starts.size(), 1u);
+    const std::string expectedPath = UpperAscii(WindowsDir + "\\" + saver);
+    EXPECT_EQ(starts[0].substr(0, starts[0].find('\t')), saver);
+    EXPECT_EQ(UpperAscii(starts[0].substr(starts[0].find('\t') + 1)), expectedPath);
+}
+
+struct NamingCase {
+    std::string installer;
+    std::string saver;   // as the user reads it in the confirmation
+    std::string dataDir; // as the user reads it in the completion message
+};
+
+std::ostream& operator<<(std::ostream& out, const NamingCase& c) {
+    return out << c.installer;
+}
+
+class InstallerNames : public testing::TestWithParam<NamingCase> {};
+
+TEST_P(InstallerNames, OkInstallsUnderTheNameTheBoxesAnnounce) {
+    const NamingCase& c = GetParam();
+    WineCase wc;
+    wc.installerName = c.installer;
+    wc.package = SamplePackage("Aquarium  ", 5000);
+    wc.answers = {"ok", "ok"};
+    WineRun run = e2e::RunInstaller(wc);
+    SCOPED_TRACE(run.Describe());
+
+    EXPECT_EQ(run.exitCode, 0);
+    ASSERT_EQ(run.boxes.size(), 2u);
+    EXPECT_EQ(run.boxes[0].caption, Caption(wc.package.title));
+    EXPECT_EQ(run.boxes[0].text, ConfirmationText(c.installer, wc.package));
+    EXPECT_NE(run.boxes[0].text.find(" " + c.saver + " "), std::string::npos);
+    EXPECT_EQ(run.boxes[0].buttons, "1=OK,2=Cancel");
+    EXPECT_EQ(run.boxes[1].caption, Caption(wc.package.title));
+    EXPECT_EQ(run.boxes[1].text, CompletionText(c.installer));
+    EXPECT_NE(run.boxes[1].text.find(" " + c.dataDir + " "), std::string::npos);
+    EXPECT_EQ(run.boxes[1].buttons, "1=OK");
+    // The dialog may come and go between two looks; when seen, it is right.
+    for (const e2e::Dialog& d : run.dialogs) {
+        EXPECT_EQ(d.caption, Caption(wc.package.title));
+        EXPECT_EQ(d.line, TrimBlanks(wc.package.title) + " Screen Saver");
+        EXPECT_EQ(d.buttons, "");
+    }
+    ExpectInstalledAndStarted(run, c.installer, wc.package);
+}
+
+INSTANTIATE_TEST_SUITE_P(Wine, InstallerNames,
+                         testing::Values(NamingCase{"MySaver.exe", "MYSAVER.SCR",
+                                                    "C:\\WINDOWS\\TORVANIX\\MOREVANE\\MYSAVER"},
+                                         NamingCase{"mysaver.exe", "MYSAVER.SCR",
+                                                    "C:\\WINDOWS\\TORVANIX\\MOREVANE\\MYSAVER"},
+                                         NamingCase{"my.saver.exe", "MY.SCR",
+                                                    "C:\\WINDOWS\\TORVANIX\\MOREVANE\\MY.SAVER"}),
+                         [](const testing::TestParamInfo<NamingCase>& info) {
+                             std::string name;
+                             for (char ch : info.param.installer)
+                                 name += isalnum((unsigned char)ch) ? ch : '_';
+                             return name;
+                         });
+
+// The example a user of "Fish Tank" sees, word for word; its data file is big
+// enough that the installation dialog stands long enough to be seen.
+TEST(InstallerTexts, FishTankReadsExactly) {
+    WineCase wc;
+    wc.package = SamplePackage("Fish Tank", 0);
+    const uint32_t others = InstallSize(wc.package);
+    wc.package.entries[1].stored = Pattern(1234567 - others, 5);
+    wc.answers = {"ok", "ok"};
+    WineRun run = e2e::RunInstaller(wc);
+    SCOPED_TRACE(run.Describe());
+
+    EXPECT_EQ(run.exitCode, 0);
+    ASSERT_EQ(run.boxes.size(), 2u);
+    EXPECT_EQ(run.boxes[0].caption, "Fish Tank Screen Saver Installation");
+    EXPECT_EQ(run.boxes[0].text,
+              "This program will install MYSAVER.SCR (Fish Tank Screen Saver) to C:\\WINDOWS and "
+              "will make it your default Screen Saver.  This installation will take 1,234,567 "
+              "bytes.");
+    EXPECT_EQ(run.boxes[1].caption, "Fish Tank Screen Saver Installation");
+    EXPECT_EQ(run.boxes[1].text, "Installation Complete!\r\n\r\nData files have also been "
+                                 "installed in your C:\\WINDOWS\\TORVANIX\\MOREVANE\\MYSAVER "
+                                 "directory.");
+    ASSERT_EQ(run.dialogs.size(), 1u);
+    EXPECT_EQ(run.dialogs[0].caption, "Fish Tank Screen Saver Installation");
+    EXPECT_EQ(run.dialogs[0].line, "Fish Tank Screen Saver");
+    EXPECT_EQ(run.dialogs[0].buttons, "") << "its OK and Cancel only carry commands";
+    ExpectInstalledAndStarted(run, "MySaver.exe", wc.package);
+}
+
+struct RefusalCase {
+    std::string name;
+    std::string answer;
+};
+
+std::ostream& operator<<(std::ostream& out, const RefusalCase& c) {
+    return out << c.answer;
+}
+
+class ConfirmationRefused : public testing::TestWithParam<RefusalCase> {};
+
+TEST_P(ConfirmationRefused, InstallsNothingAndExitsZero) {
+    WineCase wc;
+    wc.package = SamplePackage("Fish Tank", 2000);
+    wc.answers = {GetParam().answer};
+    WineRun run = e2e::RunInstaller(wc);
+    SCOPED_TRACE(run.Describe());
+
+    EXPECT_EQ(run.exitCode, 0);
+    ASSERT_EQ(run.boxes.size(), 1u);
+    EXPECT_EQ(run.boxes[0].text, ConfirmationText("MySaver.exe", wc.package));
+    EXPECT_TRUE(run.dialogs.empty());
+    ExpectNothingInstalled(run, "MySaver.exe");
+}
+
+INSTANTIATE_TEST_SUITE_P(Wine, ConfirmationRefused,
+                         testing::Values(RefusalCase{"Cancel", "cancel"}, RefusalCase{"Esc", "esc"},
+                                         RefusalCase{"CloseBox", "close"}),
+                         [](const testing::TestParamInfo<RefusalCase>& info) {
+                             return info.param.name;
+                         });
+
+} // namespace

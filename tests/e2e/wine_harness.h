@@ -1,0 +1,105 @@
+// Runs a real installer under Wine, headless, with boxbot playing the user,
+// and hands back what the user saw and what the run left in the prefix.
+//
+// Every run gets its own prefix: an overlay over the read-only template in a
+// private mount namespace where the test may mount (root), else a copy of
+// the template. The run's files stay readable until the WineRun is dropped.
+#pragma once
+
+#include "package/writer.h"
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace e2e {
+
+// One message box as boxbot saw it. Texts are unescaped; buttons read
+// "1=OK,2=Cancel"; answer is the script's word, or "unscripted".
+struct Box {
+    std::string caption;
+    std::string text;
+    std::string buttons;
+    std::string answer;
+};
+
+// The installation dialog (the one with a control 1001): caption, the text
+// of that control, and its visible buttons, which should be none.
+struct Dialog {
+    std::string caption;
+    std::string line;
+    std::string buttons;
+};
+
+struct WineCase {
+    std::string installerName = "MySaver.exe"; // placed in C:\Downloads
+    pkg::PackageToWrite package;
+    std::vector<std::string> answers; // ok, cancel, yes, no, esc, close
+    // Files to lay into the prefix before the run: Windows path, contents.
+    std::vector<std::pair<std::string, std::string>> files;
+    // Windows paths (of files laid above or of the template) to strip of
+    // write bits. Wine running as root writes to them all the same.
+    std::vector<std::string> readOnly;
+    // A Windows directory to cover with an empty tmpfs of this many KiB
+    // (needs root); 0 for none.
+    std::string tmpfsDir;
+    unsigned tmpfsKiB = 0;
+};
+
+class Sandbox;
+
+struct WineRun {
+    WineRun();
+    WineRun(WineRun&&) noexcept;
+    ~WineRun();
+
+    std::vector<Box> boxes;
+    std::vector<Dialog> dialogs;
+    std::vector<std::string> startFailures; // boxbot could not start the installer
+    std::optional<int> exitCode;            // none when boxbot logged no EXIT
+    bool timedOut = false;
+    std::string log;        // boxbot's log as written
+    std::string wineOutput; // what wine printed, for failure messages
+
+    bool Unscripted() const;
+    // Host path of a Windows path on drive C, matched without regard to
+    // case as Wine does; empty when it does not exist.
+    std::string HostPath(const std::string& windowsPath) const;
+    bool Exists(const std::string& windowsPath) const;
+    std::optional<std::string> ReadFile(const std::string& windowsPath) const;
+    // Names in a directory, as they lie on disk, sorted.
+    std::vector<std::string> List(const std::string& windowsPath) const;
+    // A value of a section of an ini file, as GetPrivateProfileString would
+    // find it (names compared without regard to case).
+    std::optional<std::string> IniValue(const std::string& windowsPath, const std::string& section,
+                                        const std::string& key) const;
+    // A string value from the user's registry hive, read after the
+    // wineserver has saved it; key as in regedit ("Control Panel\\Desktop").
+    std::optional<std::string> UserRegistryValue(const std::string& key,
+                                                 const std::string& name) const;
+    // Lines the probe saver wrote, one per start: "<command line>\t<path>".
+    std::vector<std::string> ProbeStarts() const;
+    // Everything above in one text, for failure messages.
+    std::string Describe() const;
+
+    std::unique_ptr<Sandbox> sandbox;
+};
+
+// Where the pieces are; each is fixed at build time.
+std::string Win32BuildDir();
+std::string TemplateDir();
+std::vector<uint8_t> ReadHostFile(const std::string& path);
+std::vector<uint8_t> InstallerStub();
+std::vector<uint8_t> ProbeSaver();
+
+// Writes the package into the stub, lays the installer and the case's
+// setup into a fresh prefix, runs it under boxbot and collects the result.
+// Throws std::runtime_error when the run cannot be set up at all.
+WineRun RunInstaller(const WineCase& wineCase);
+
+// Whether tmpfs mounts are possible here (the test process is root and may
+// make a mount namespace).
+bool CanMount();
+
+} // namespace e2e
