@@ -8,8 +8,8 @@
 //   BOX     caption  text  buttons  answer
 //   DIALOG  caption  text of control 1001  visible buttons
 //   EXIT    exit code of COMMAND
-//   UNREAD  caption  controls: a dialog that went away before it was
-//           complete enough to read
+//   UNREAD  caption  what was there: a dialog that went away before it
+//           was complete enough to read
 //
 // Texts are escaped (\r \n \t \\) so that one event stays one line. A box
 // that finds the script exhausted is answered with a way out (Cancel, No or
@@ -219,7 +219,7 @@ class Bot {
             if (Contains(now, p.hwnd))
                 stillPending.push_back(p);
             else
-                Log("UNREAD\t" + p.caption + "\t" + std::to_string(p.children) + " controls");
+                Log("UNREAD\t" + p.caption + "\t" + p.detail);
         }
         pending_.swap(stillPending);
         for (HWND h : now) {
@@ -238,7 +238,7 @@ class Bot {
     struct Pending {
         HWND hwnd;
         std::string caption;
-        size_t children;
+        std::string detail;
     };
 
     void Log(const std::string& line) {
@@ -254,9 +254,9 @@ class Bot {
             }
     }
 
-    void Remember(HWND h, const std::string& caption, size_t children) {
+    void Remember(HWND h, const std::string& caption, std::string detail) {
         Forget(h);
-        pending_.push_back({h, caption, children});
+        pending_.push_back({h, caption, std::move(detail)});
     }
 
     // Logs and answers a complete dialog; false for one that is not shown
@@ -285,7 +285,9 @@ class Bot {
         const bool complete = progress ? !caption.empty() && !WindowText(progress->hwnd).empty()
                                        : IsWindowVisible(h) && text && !buttons.empty();
         if (!complete) {
-            Remember(h, caption, children.size());
+            Remember(h, caption,
+                     std::to_string(children.size()) + " controls" +
+                         (progress ? ", 1001: " + Escape(WindowText(progress->hwnd)) : ""));
             return false;
         }
         // Message boxes have no control 1001; the installation dialog is
