@@ -8,16 +8,20 @@ set(INSTALLER_CFLAGS -Os -fno-exceptions -fno-rtti -fno-asynchronous-unwind-tabl
 # -s keeps the runtime's .debug_* sections from following .rsrc, and without
 # relocations no .reloc section follows it either: the package is written from
 # the LASTRES data onward and must overwrite nothing of the image.
-set(INSTALLER_LDFLAGS -s -static-libgcc -static-libstdc++
+# The installer starts at its own entry (platform/win32_startup.cpp), without
+# the C runtime's start-up; msvcrt.dll still serves the string functions and
+# libgcc the stack probe.
+set(INSTALLER_LDFLAGS -s -nostartfiles -nostdlib -Wl,-e,_WinMainCRTStartup
     -Wl,--gc-sections,--disable-dynamicbase,--disable-reloc-section)
+set(INSTALLER_LIBS msvcrt kernel32 user32 gdi32 gcc)
 
 add_library(installer_core STATIC ${INSTALLER_CORE_SOURCES})
 target_include_directories(installer_core PUBLIC ${CMAKE_SOURCE_DIR})
 target_compile_options(installer_core PRIVATE ${INSTALLER_CFLAGS})
 
-add_executable(installer WIN32 app/main.cpp resources/installer.rc)
+add_executable(installer WIN32 platform/win32_startup.cpp app/main.cpp resources/installer.rc)
 target_compile_options(installer PRIVATE ${INSTALLER_CFLAGS})
-target_link_libraries(installer PRIVATE installer_core)
+target_link_libraries(installer PRIVATE installer_core ${INSTALLER_LIBS})
 target_link_options(installer PRIVATE ${INSTALLER_LDFLAGS})
 set_target_properties(installer PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
 
