@@ -23,6 +23,9 @@ struct Extraction {
     uint16_t firstFileNumber;
     char* block; // the one copy buffer of stored entries
     char saverPath[PathSize];
+    // The new saver waits here until every other file is in place: moved
+    // over an installed saver only when the whole installation succeeded.
+    char saverTemporary[PathSize];
 };
 
 static void Fail(InstallFailure kind, const char* path) {
@@ -211,10 +214,26 @@ static void InstallEntry(Extraction& x, uint32_t index, const PackageEntry& entr
     else
         CopyStoredEntry(x, entry, temporary, target);
 
-    if (InstallResult == InstallOk && !MoveFileExA(temporary, target, MOVEFILE_REPLACE_EXISTING))
-        Fail(InstallWriteFailed, target);
-    if (InstallResult != InstallOk)
+    if (InstallResult != InstallOk) {
         DeleteFileA(temporary);
+        return;
+    }
+    if (index == 0)
+        CopyText(x.saverTemporary, PathSize, temporary);
+    else if (!MoveFileExA(temporary, target, MOVEFILE_REPLACE_EXISTING)) {
+        Fail(InstallWriteFailed, target);
+        DeleteFileA(temporary);
+    }
+}
+
+static void CommitSaver(Extraction& x) {
+    if (x.saverTemporary[0] == 0)
+        return;
+    if (InstallResult == InstallOk &&
+        !MoveFileExA(x.saverTemporary, x.saverPath, MOVEFILE_REPLACE_EXISTING))
+        Fail(InstallWriteFailed, x.saverPath);
+    if (InstallResult != InstallOk)
+        DeleteFileA(x.saverTemporary);
 }
 
 static void ExtractPackage(Extraction& x) {
@@ -251,6 +270,7 @@ static void ExtractPackage(Extraction& x) {
         LocalFree(x.block);
     if (x.package != HFILE_ERROR)
         _lclose(x.package);
+    CommitSaver(x);
 }
 
 // Makes the new saver the active one: its short path as SCRNSAVE.EXE in

@@ -296,7 +296,7 @@ TEST(AdaptiveTree, MatchesThePlainTreeThroughManyRebuilds) {
         UpdateTree(tree, s);
         other.Update(s);
         ASSERT_TRUE(TreeIsSound(tree)) << "after update " << n;
-        ASSERT_EQ(0, std::memcmp(tree.Freq, other.freq, sizeof tree.Freq)) << n;
+        ASSERT_EQ(0, std::memcmp(tree.Freq, other.freq, sizeof other.freq)) << n;
         ASSERT_EQ(0, std::memcmp(tree.Child, other.son, sizeof tree.Child)) << n;
         ASSERT_EQ(0, std::memcmp(tree.Parent, other.prnt, sizeof tree.Parent)) << n;
     }
