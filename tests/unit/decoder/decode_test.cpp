@@ -298,7 +298,7 @@ TEST(AdaptiveTree, MatchesThePlainTreeThroughManyRebuilds) {
         ASSERT_TRUE(TreeIsSound(tree)) << "after update " << n;
         ASSERT_EQ(0, std::memcmp(tree.Freq, other.freq, sizeof other.freq)) << n;
         ASSERT_EQ(0, std::memcmp(tree.Child, other.son, sizeof tree.Child)) << n;
-        ASSERT_EQ(0, std::memcmp(tree.Parent, other.prnt, sizeof tree.Parent)) << n;
+        ASSERT_EQ(0, std::memcmp(tree.Parent, other.prnt, sizeof other.prnt)) << n;
     }
 }
 
