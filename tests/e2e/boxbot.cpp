@@ -277,23 +277,26 @@ class Bot {
                 buttons += std::to_string(c.id) + "=" + WindowText(c.hwnd);
             }
         }
+        // Each text is read once: the window may be gone at the next read.
         const std::string caption = Escape(WindowText(h));
+        const std::string line = progress ? Escape(WindowText(progress->hwnd)) : "";
+        const std::string message = text ? Escape(WindowText(text->hwnd)) : "";
         // The installation dialog is filled in while it initialises and may
         // do all its work before Wine first shows it, so it counts once its
         // texts are there; a message box once it is shown with its text and
         // buttons.
-        const bool complete = progress ? !caption.empty() && !WindowText(progress->hwnd).empty()
+        const bool complete = progress ? !caption.empty() && !line.empty()
                                        : IsWindowVisible(h) && text && !buttons.empty();
         if (!complete) {
             Remember(h, caption,
                      std::to_string(children.size()) + " controls" +
-                         (progress ? ", 1001: " + Escape(WindowText(progress->hwnd)) : ""));
+                         (progress ? ", 1001: " + line : ""));
             return false;
         }
         // Message boxes have no control 1001; the installation dialog is
         // never answered, whatever buttons it wrongly shows.
         if (progress) {
-            Log("DIALOG\t" + caption + "\t" + Escape(WindowText(progress->hwnd)) + "\t" + buttons);
+            Log("DIALOG\t" + caption + "\t" + line + "\t" + buttons);
             return true;
         }
         std::string answer, logged;
@@ -305,8 +308,7 @@ class Bot {
             answer = WayOut(children);
             logged = "unscripted";
         }
-        Log("BOX\t" + caption + "\t" + Escape(WindowText(text->hwnd)) + "\t" + buttons + "\t" +
-            logged);
+        Log("BOX\t" + caption + "\t" + message + "\t" + buttons + "\t" + logged);
         Answer(h, children, answer);
         return true;
     }
