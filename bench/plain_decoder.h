@@ -173,12 +173,20 @@ struct Decoder {
     // Returns the bytes produced, with a last match kept whole.
     std::vector<uint8_t> Decode(const uint8_t* stored, uint32_t storedSize, int32_t textsize) {
         std::vector<uint8_t> outBytes;
+        DecodeInto(stored, storedSize, textsize, outBytes);
+        return outBytes;
+    }
+
+    // The same into `outBytes`, whose room is kept from call to call.
+    void DecodeInto(const uint8_t* stored, uint32_t storedSize, int32_t textsize,
+                    std::vector<uint8_t>& outBytes) {
+        outBytes.clear();
         in = stored;
         left = storedSize;
         getbuf = 0;
         getlen = 0;
         if (textsize == 0) {
-            return outBytes;
+            return;
         }
         outBytes.reserve(static_cast<size_t>(textsize) + F);
         StartHuff();
@@ -203,7 +211,6 @@ struct Decoder {
                 count += j;
             }
         }
-        return outBytes;
     }
 };
 

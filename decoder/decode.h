@@ -94,17 +94,25 @@ int32_t DecodeStream(Source& in, Sink& out, int32_t originalSize, uint32_t store
     const int16_t* child = tree.Child;
 
     while (count < originalSize) {
+        // The nodes passed on the way down; a Huffman tree of weights below
+        // 2^16 is far less than 40 deep.
+        int16_t path[40];
+        int depth = 0;
+        int node = RootNode;
         int x = child[RootNode];
+        path[depth++] = RootNode;
         while (x < NodeCount) {
             if (valid == 0) {
                 fill();
             }
-            x = child[x + static_cast<int>(window >> (WindowBits - 1))];
+            node = x + static_cast<int>(window >> (WindowBits - 1));
+            path[depth++] = static_cast<int16_t>(node);
+            x = child[node];
             window <<= 1;
             --valid;
         }
         int symbol = x - NodeCount;
-        UpdateTree(tree, symbol);
+        UpdateWalkedTree(tree, symbol, path, depth);
 
         if (symbol < 256) {
             WritePtr(out, static_cast<uint8_t>(symbol), originalSize);

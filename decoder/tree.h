@@ -21,19 +21,22 @@ enum : int {
     RootNode = NodeCount - 1,                      // 566
     FreqLimit = 0x8000,
     RingStart = RingSize - MaxMatch, // 4066: first position written, end of the blank prefill
+    SpareParent = NodeCount + SymbolCount,
 };
 
 struct AdaptiveTree {
     // Weights in index order, non-decreasing; Freq[NodeCount] is a 0xFFFF
-    // sentinel that ends the upward scan in UpdateTree.
-    uint16_t Freq[NodeCount + 1];
+    // sentinel that ends the upward scan in UpdateTree, and the entries after
+    // it are only there so that scan may read four weights at a time.
+    uint16_t Freq[NodeCount + 4];
     // First child of an internal node (the second is at +1); for a leaf,
     // NodeCount + its symbol, so any value of NodeCount or more marks a leaf.
     int16_t Child[NodeCount];
     // Parent of each node; from NodeCount on, the leaf of symbol s is at
     // Parent[NodeCount + s]. Parent[RootNode] is 0, which ends upward walks:
-    // node 0 always holds the lightest leaf, so it is nobody's parent.
-    int16_t Parent[NodeCount + SymbolCount];
+    // node 0 always holds the lightest leaf, so it is nobody's parent. The
+    // last entry, SpareParent, is written and never read.
+    int16_t Parent[NodeCount + SymbolCount + 1];
 };
 
 // Every symbol weighs 1; internal nodes pair neighbours from the bottom up.
@@ -43,41 +46,89 @@ void InitTree(AdaptiveTree& tree);
 // nodes afresh, each placed after every node of equal weight.
 void RebuildTree(AdaptiveTree& tree);
 
-// Counts one more occurrence of `symbol`. Inline because it is most of the
-// cost of both decoding and encoding.
-inline void UpdateTree(AdaptiveTree& tree, int symbol) {
+// The last node of the run of weight `w` that starts at `first`. Weights
+// never fall with the index, so the run ends at the first different weight;
+// four weights are compared at once, which matters because runs of equal
+// weights are long when the symbols are about equally frequent.
+inline int LastOfRun(const uint16_t* freq, int first, unsigned w) {
+    const uint64_t same = w * 0x0001000100010001ull;
+    for (int j = first + 1;; j += 4) {
+        uint64_t four;
+        memcpy(&four, &freq[j], sizeof four);
+        uint64_t differ = four ^ same;
+        if (differ != 0) {
+            return j - 1 + __builtin_ctzll(differ) / 16;
+        }
+    }
+}
+
+// Trades the subtrees below positions x and l; the positions, and so the
+// parent links of x and l themselves, stay put. l's weight k is set by the
+// caller's raise.
+inline void ExchangeNodes(AdaptiveTree& tree, int x, int l, unsigned k) {
     uint16_t* freq = tree.Freq;
     int16_t* child = tree.Child;
     int16_t* parent = tree.Parent;
-    if (freq[RootNode] == FreqLimit) {
-        RebuildTree(tree);
-    }
-    int x = parent[symbol + NodeCount];
+    freq[x] = freq[l];
+    freq[l] = static_cast<uint16_t>(k);
+    // A leaf has no second child: its would-be sibling link goes to a spare
+    // entry instead of through a branch that flat trees mispredict.
+    int i = child[x];
+    parent[i] = static_cast<int16_t>(l);
+    parent[i < NodeCount ? i + 1 : SpareParent] = static_cast<int16_t>(l);
+    int j = child[l];
+    child[l] = static_cast<int16_t>(i);
+    parent[j] = static_cast<int16_t>(x);
+    parent[j < NodeCount ? j + 1 : SpareParent] = static_cast<int16_t>(x);
+    child[x] = static_cast<int16_t>(j);
+}
+
+// Raises node x and then its ancestors by one, up to the root.
+inline void RaiseFrom(AdaptiveTree& tree, int x) {
+    uint16_t* freq = tree.Freq;
     do {
         unsigned k = ++freq[x];
         if (k > freq[x + 1]) {
             // Move past every node now lighter than k, but stay before those
             // equal to it; the sentinel stops the scan below the top.
-            int l = x + 1;
-            while (k > freq[l + 1]) {
-                ++l;
-            }
-            freq[x] = freq[l];
-            freq[l] = static_cast<uint16_t>(k);
-            int i = child[x];
-            parent[i] = static_cast<int16_t>(l);
-            if (i < NodeCount) {
-                parent[i + 1] = static_cast<int16_t>(l);
-            }
-            int j = child[l];
-            child[l] = static_cast<int16_t>(i);
-            parent[j] = static_cast<int16_t>(x);
-            if (j < NodeCount) {
-                parent[j + 1] = static_cast<int16_t>(x);
-            }
-            child[x] = static_cast<int16_t>(j);
+            int l = LastOfRun(freq, x + 1, k - 1);
+            ExchangeNodes(tree, x, l, k);
             x = l;
         }
-        x = parent[x];
+        x = tree.Parent[x];
     } while (x != 0);
+}
+
+// Counts one more occurrence of `symbol`. Inline because it is most of the
+// cost of both decoding and encoding.
+inline void UpdateTree(AdaptiveTree& tree, int symbol) {
+    if (tree.Freq[RootNode] == FreqLimit) {
+        RebuildTree(tree);
+    }
+    RaiseFrom(tree, tree.Parent[symbol + NodeCount]);
+}
+
+// UpdateTree for a symbol whose leaf was just reached from the root through
+// path[0] (the root) .. path[depth - 1] (the leaf). Until a node has to move,
+// the ancestors are the nodes walked on the way down, so the weights can be
+// raised without waiting on the parent links.
+inline void UpdateWalkedTree(AdaptiveTree& tree, int symbol, const int16_t* path, int depth) {
+    if (tree.Freq[RootNode] == FreqLimit) {
+        RebuildTree(tree);
+        RaiseFrom(tree, tree.Parent[symbol + NodeCount]);
+        return;
+    }
+    uint16_t* freq = tree.Freq;
+    for (int level = depth - 1; level >= 0; --level) {
+        int x = path[level];
+        unsigned k = ++freq[x];
+        if (k > freq[x + 1]) {
+            int l = LastOfRun(freq, x + 1, k - 1);
+            ExchangeNodes(tree, x, l, k);
+            if (tree.Parent[l] != 0) {
+                RaiseFrom(tree, tree.Parent[l]);
+            }
+            return;
+        }
+    }
 }
