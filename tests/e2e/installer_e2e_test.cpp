@@ -249,4 +249,60 @@ INSTANTIATE_TEST_SUITE_P(Wine, ConfirmationRefused,
                              return info.param.name;
                          });
 
+// A saver of the installer's name is already there: the question names it
+// in the installer's letter case; No leaves it alone after the renaming hint,
+// Yes replaces it.
+struct ExistingCase {
+    std::string answer;
+    bool replaced;
+};
+
+std::ostream& operator<<(std::ostream& out, const ExistingCase& c) {
+    return out << c.answer;
+}
+
+class ExistingSaver : public testing::TestWithParam<ExistingCase> {};
+
+TEST_P(ExistingSaver, AsksBeforeReplacing) {
+    const ExistingCase& c = GetParam();
+    const std::string installer = "MySaver.exe";
+    const std::string old = "an older saver";
+    WineCase wc;
+    wc.installerName = installer;
+    wc.package = SamplePackage("Fish Tank", 3000);
+    wc.files = {{WindowsDir + "\\" + SaverFileFor(installer), old}};
+    wc.answers = c.replaced ? std::vector<std::string>{c.answer, "ok", "ok"}
+                            : std::vector<std::string>{c.answer, "ok"};
+    WineRun run = e2e::RunInstaller(wc);
+    SCOPED_TRACE(run.Describe());
+
+    EXPECT_EQ(run.exitCode, 0);
+    ASSERT_GE(run.boxes.size(), 2u);
+    const std::string name = BaseNameFor(installer) + ".SCR";
+    EXPECT_EQ(run.boxes[0].caption, "Replace Screen Saver?");
+    EXPECT_EQ(run.boxes[0].text, "There is already a screen saver by the same name (" + name +
+                                     ") installed on your system.  Would you like to replace it?");
+    EXPECT_EQ(run.boxes[0].buttons, "6=&Yes,7=&No");
+    if (c.replaced) {
+        ASSERT_EQ(run.boxes.size(), 3u);
+        EXPECT_EQ(run.boxes[1].text, ConfirmationText(installer, wc.package));
+        ExpectInstalledAndStarted(run, installer, wc.package);
+    } else {
+        ASSERT_EQ(run.boxes.size(), 2u);
+        EXPECT_EQ(run.boxes[1].caption, "Rename Installer");
+        EXPECT_EQ(run.boxes[1].text,
+                  "If you would like to change the name of the .SCR file that would be installed "
+                  "on your system, simply change the installers file name (" +
+                      BaseNameFor(installer) + ".EXE) and run it again.");
+        EXPECT_EQ(run.ReadFile(WindowsDir + "\\" + SaverFileFor(installer)), old);
+        EXPECT_TRUE(run.ProbeStarts().empty());
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Wine, ExistingSaver,
+                         testing::Values(ExistingCase{"no", false}, ExistingCase{"yes", true}),
+                         [](const testing::TestParamInfo<ExistingCase>& info) {
+                             return info.param.answer;
+                         });
+
 } // namespace
