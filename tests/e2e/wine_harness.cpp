@@ -426,6 +426,8 @@ WineRun RunInstaller(const WineCase& wineCase) {
         Run(wine({"wine", boxbot, ZPath(box.dir / "script.txt"), ZPath(box.dir / "boxbot.log"),
                   "C:\\Downloads\\" + wineCase.installerName}),
             RunDeadlineSeconds);
+    if (status == 127)
+        throw std::runtime_error("cannot run wine: " + ReadText(output));
     if (status < 0) {
         run.timedOut = true;
         Run(wine({"wineserver", "-k"}), 30);
