@@ -62,6 +62,48 @@ extern DecoderState Decoder;
 typedef uintptr_t BitWindow;
 constexpr int WindowBits = sizeof(BitWindow) * 8;
 
+// No code is longer than this, so one fill before a symbol serves its whole
+// walk. The tree is always a Huffman tree of its weights (siblings adjacent,
+// weights in order), whose root weighs at most 0x8000 when a symbol is
+// decoded; a leaf at depth d needs a root of at least Fibonacci(d + 2), and
+// Fibonacci(25) = 75,025 is beyond reach, so codes stay under 23 bits.
+constexpr int MaxCodeBits = 24;
+static_assert(WindowBits - 7 >= MaxCodeBits, "a filled window holds a whole code");
+
+// Walks from the root to a leaf, one stream bit per level, and raises each
+// node passed as if none had to move; bit n of the mask notes whether the
+// node n levels above the leaf did have to. Most symbols need no move at all,
+// and then the update is done without a second pass over the path. A node's
+// right-hand neighbour is never one of its raised ancestors (an ancestor
+// outweighs it), so each test sees the weights as they were.
+template <class Fill>
+inline int DecodeAndRaise(AdaptiveTree& tree, BitWindow& window, int& valid, Fill& fill) {
+    uint16_t* freq = tree.Freq;
+    const int16_t* child = tree.Child;
+    int16_t path[MaxCodeBits];
+    int depth = 0;
+    uint32_t equal = 0; // codes are shorter than 32 bits
+    ++freq[RootNode];
+    if (valid < MaxCodeBits) {
+        fill();
+    }
+    int x = child[RootNode];
+    while (x < NodeCount) {
+        int node = x + static_cast<int>(window >> (WindowBits - 1));
+        window <<= 1;
+        --valid;
+        path[depth++] = static_cast<int16_t>(node);
+        unsigned w = freq[node];
+        equal = (equal << 1) | (w == freq[node + 1]);
+        freq[node] = static_cast<uint16_t>(w + 1);
+        x = child[node];
+    }
+    if (equal != 0) {
+        FinishRaise(tree, path, depth, equal);
+    }
+    return x - NodeCount;
+}
+
 template <class Source, class Sink>
 int32_t DecodeStream(Source& in, Sink& out, int32_t originalSize, uint32_t storedSize) {
     if (originalSize == 0) {
@@ -94,25 +136,22 @@ int32_t DecodeStream(Source& in, Sink& out, int32_t originalSize, uint32_t store
     const int16_t* child = tree.Child;
 
     while (count < originalSize) {
-        // The nodes passed on the way down; a Huffman tree of weights below
-        // 2^16 is far less than 40 deep.
-        int16_t path[40];
-        int depth = 0;
-        int node = RootNode;
-        int x = child[RootNode];
-        path[depth++] = RootNode;
-        while (x < NodeCount) {
-            if (valid == 0) {
-                fill();
+        int symbol;
+        if (tree.Freq[RootNode] != FreqLimit) {
+            symbol = DecodeAndRaise(tree, window, valid, fill);
+        } else {
+            int x = child[RootNode];
+            while (x < NodeCount) {
+                if (valid == 0) {
+                    fill();
+                }
+                x = child[x + static_cast<int>(window >> (WindowBits - 1))];
+                window <<= 1;
+                --valid;
             }
-            node = x + static_cast<int>(window >> (WindowBits - 1));
-            path[depth++] = static_cast<int16_t>(node);
-            x = child[node];
-            window <<= 1;
-            --valid;
+            symbol = x - NodeCount;
+            UpdateTree(tree, symbol);
         }
-        int symbol = x - NodeCount;
-        UpdateWalkedTree(tree, symbol, path, depth);
 
         if (symbol < 256) {
             WritePtr(out, static_cast<uint8_t>(symbol), originalSize);

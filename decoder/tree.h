@@ -48,16 +48,19 @@ void RebuildTree(AdaptiveTree& tree);
 
 // The last node of the run of weight `w` that starts at `first`. Weights
 // never fall with the index, so the run ends at the first different weight;
-// four weights are compared at once, which matters because runs of equal
-// weights are long when the symbols are about equally frequent.
+// a register's worth of weights is compared at once, which matters because
+// runs of equal weights are long when the symbols are about equally frequent.
 inline int LastOfRun(const uint16_t* freq, int first, unsigned w) {
-    const uint64_t same = w * 0x0001000100010001ull;
-    for (int j = first + 1;; j += 4) {
-        uint64_t four;
-        memcpy(&four, &freq[j], sizeof four);
-        uint64_t differ = four ^ same;
+    typedef uintptr_t Lanes; // four weights on 64-bit hosts, two on the installer's
+    const Lanes same = w * (~Lanes(0) / 0xFFFF);
+    for (int j = first + 1;; j += sizeof(Lanes) / 2) {
+        Lanes several;
+        memcpy(&several, &freq[j], sizeof several);
+        Lanes differ = several ^ same;
         if (differ != 0) {
-            return j - 1 + __builtin_ctzll(differ) / 16;
+            int bit = sizeof(Lanes) == 8 ? __builtin_ctzll(differ)
+                                         : __builtin_ctz(static_cast<unsigned>(differ));
+            return j - 1 + bit / 16;
         }
     }
 }
@@ -108,27 +111,22 @@ inline void UpdateTree(AdaptiveTree& tree, int symbol) {
     RaiseFrom(tree, tree.Parent[symbol + NodeCount]);
 }
 
-// UpdateTree for a symbol whose leaf was just reached from the root through
-// path[0] (the root) .. path[depth - 1] (the leaf). Until a node has to move,
-// the ancestors are the nodes walked on the way down, so the weights can be
-// raised without waiting on the parent links.
-inline void UpdateWalkedTree(AdaptiveTree& tree, int symbol, const int16_t* path, int depth) {
-    if (tree.Freq[RootNode] == FreqLimit) {
-        RebuildTree(tree);
-        RaiseFrom(tree, tree.Parent[symbol + NodeCount]);
-        return;
-    }
+// Finishes the update of a symbol whose path was raised on the way down:
+// path[0] .. path[depth - 1] are the nodes below the root down to the leaf,
+// and bit n of `equal` tells that the node n levels above the leaf weighed
+// as much as its right-hand neighbour before its raise. The deepest such node
+// is the first that must move; the raises above it were premature and are
+// taken back before the climb goes on from where it moved.
+inline void FinishRaise(AdaptiveTree& tree, const int16_t* path, int depth, uint32_t equal) {
     uint16_t* freq = tree.Freq;
-    for (int level = depth - 1; level >= 0; --level) {
-        int x = path[level];
-        unsigned k = ++freq[x];
-        if (k > freq[x + 1]) {
-            int l = LastOfRun(freq, x + 1, k - 1);
-            ExchangeNodes(tree, x, l, k);
-            if (tree.Parent[l] != 0) {
-                RaiseFrom(tree, tree.Parent[l]);
-            }
-            return;
-        }
+    int level = depth - 1 - __builtin_ctz(equal);
+    for (int i = 0; i < level; ++i) {
+        --freq[path[i]];
     }
+    --freq[RootNode];
+    int x = path[level];
+    unsigned k = freq[x];
+    int l = LastOfRun(freq, x + 1, k - 1);
+    ExchangeNodes(tree, x, l, k);
+    RaiseFrom(tree, tree.Parent[l]);
 }

@@ -302,6 +302,47 @@ TEST(AdaptiveTree, MatchesThePlainTreeThroughManyRebuilds) {
     }
 }
 
+// The decoder fills its bit window once per symbol, trusting that no code
+// reaches MaxCodeBits. Fibonacci-like counts make the deepest Huffman trees.
+TEST(AdaptiveTree, CodesStayShorterThanOneWindowFill) {
+    struct Case {
+        const char* name;
+        int (*pick)(std::mt19937&, int n);
+    };
+    const Case cases[] = {
+        {"fibonacci counts",
+         [](std::mt19937& rng, int) {
+             // Symbol s is chosen about 1.618 times as often as s - 1.
+             double r = std::uniform_real_distribution<double>(0, 1)(rng);
+             int s = 0;
+             while (s < 40 && r < 0.382) {
+                 r /= 0.382;
+                 ++s;
+             }
+             return 40 - s;
+         }},
+        {"halving counts", [](std::mt19937& rng, int) { return __builtin_ctz(rng() | 1u << 30); }},
+        {"one symbol", [](std::mt19937&, int) { return 65; }},
+        {"uniform", [](std::mt19937& rng, int) { return static_cast<int>(rng() % SymbolCount); }},
+    };
+    for (const Case& c : cases) {
+        AdaptiveTree tree;
+        InitTree(tree);
+        std::mt19937 rng(1);
+        int deepest = 0;
+        for (int n = 0; n < 120000; ++n) {
+            UpdateTree(tree, c.pick(rng, n));
+            if (n % 64 == 0) {
+                for (int s = 0; s < SymbolCount; ++s) {
+                    deepest = std::max(deepest, static_cast<int>(PathOf(tree, s).size()));
+                }
+            }
+        }
+        EXPECT_LT(deepest, MaxCodeBits) << c.name;
+        RecordProperty(c.name, deepest);
+    }
+}
+
 TEST(OffsetTables, AgreeWithTheCanonicalCode) {
     std::vector<uint32_t> codes = testing_streams::UpperCodes();
     for (int v = 0; v < 256; ++v) {
