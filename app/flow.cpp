@@ -139,6 +139,9 @@ LRESULT CALLBACK InstallerWndProc(HWND window, UINT message, WPARAM wParam, LPAR
         RunInstallation();
         return -1; // refuse the window: the process ends with the flow
     case WM_DESTROY:
+    // Windows sends both when it destroys a window whose creation was
+    // refused; Wine sends only WM_NCDESTROY. A second quit message is harmless.
+    case WM_NCDESTROY:
         PostQuitMessage(InstallResult == InstallOk ? 0 : 1);
         return 0;
     default:

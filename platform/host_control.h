@@ -84,6 +84,9 @@ struct World {
     std::string dialogLine;  // control 1001
     int dialogResult = 0;    // EndDialog's result
     int dialogRuns = 0;
+    // Windows sends WM_DESTROY and WM_NCDESTROY to a window whose creation
+    // was refused; Wine only WM_NCDESTROY.
+    bool refusedCreationSendsDestroy = true;
 };
 
 // Starts a new world over an empty host folder `root` (created if missing).
@@ -97,6 +100,9 @@ std::string HostPath(const std::string& windowsPath);
 void PutFile(const std::string& windowsPath, const std::vector<uint8_t>& bytes);
 bool ReadFile(const std::string& windowsPath, std::vector<uint8_t>& bytes);
 bool Exists(const std::string& windowsPath);
+
+// The exit code GetMessageA gives when the loop would wait for ever.
+enum { MessageLoopHangs = 0xDEAD };
 
 // The instance handle WinMain receives on the host.
 HINSTANCE Instance();

@@ -419,7 +419,9 @@ HWND CreateWindowExA(DWORD, LPCSTR className, LPCSTR, DWORD, int, int, int, int,
     gWindows[w].wndProc = it->second;
     if (it->second(w, WM_CREATE, 0, 0) == -1) {
         // Windows destroys a window whose creation is refused.
-        it->second(w, WM_DESTROY, 0, 0);
+        if (gWorld.refusedCreationSendsDestroy)
+            it->second(w, WM_DESTROY, 0, 0);
+        it->second(w, WM_NCDESTROY, 0, 0);
         gWindows.erase(w);
         return nullptr;
     }
@@ -437,7 +439,7 @@ BOOL GetMessageA(MSG* msg, HWND, UINT, UINT) {
     if (gQueue.empty()) {
         // Nothing would ever arrive: on Windows the loop would wait for ever.
         msg->message = WM_QUIT;
-        msg->wParam = 0xDEAD;
+        msg->wParam = host::MessageLoopHangs;
         return 0;
     }
     *msg = gQueue.front();

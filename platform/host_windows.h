@@ -101,6 +101,7 @@ struct RECT {
 #define WM_CREATE 0x0001
 #define WM_DESTROY 0x0002
 #define WM_CLOSE 0x0010
+#define WM_NCDESTROY 0x0082
 #define WM_QUIT 0x0012
 #define WM_INITDIALOG 0x0110
 #define WM_COMMAND 0x0111

@@ -43,6 +43,19 @@ TEST_F(FlowTest, ConfirmsInstallsReportsAndStartsTheSaver) {
     EXPECT_EQ(world->openHandles, 0);
 }
 
+TEST_F(FlowTest, EndsWhetherOrNotTheRefusedWindowGetsWmDestroy) {
+    for (bool sendsDestroy : {true, false}) {
+        for (int answer : {IDOK, IDCANCEL}) {
+            TearDown();
+            SetUp();
+            world->refusedCreationSendsDestroy = sendsDestroy;
+            PlaceInstaller(FishTank());
+            world->answers = {answer, IDOK};
+            EXPECT_EQ(RunInstaller(), 0) << sendsDestroy << " " << answer;
+        }
+    }
+}
+
 TEST_F(FlowTest, NamesFollowTheInstallersFileName) {
     const struct {
         const char* installer;
