@@ -305,4 +305,131 @@ INSTANTIATE_TEST_SUITE_P(Wine, ExistingSaver,
                              return info.param.answer;
                          });
 
+// What the user reads when a file cannot be written.
+std::string WriteFailedText(const std::string& path) {
+    return "Installation failed!\r\n\r\nThe file " + path +
+           " could not be written.  Check that the disk has room and that you may write to the "
+           "Windows directory.";
+}
+
+const char PackageUnreadableText[] =
+    "Installation failed!\r\n\r\nThe installer could not read the screen saver stored inside "
+    "it.  If it was downloaded, the download may be incomplete: please obtain a new copy.";
+
+struct FailureCase {
+    std::string name;
+    bool oldSaver; // an older MYSAVER.SCR is installed
+    bool oldSaverReadOnly;
+    std::string tmpfsDir; // 64 KiB over it
+    size_t dataSize;
+    size_t truncateBy;
+    std::string message;
+};
+
+std::ostream& operator<<(std::ostream& out, const FailureCase& c) {
+    return out << c.name;
+}
+
+class InstallationFails : public testing::TestWithParam<FailureCase> {};
+
+// A failed installation is told, ends with exit code 1, activates and starts
+// nothing, and leaves an installed saver as it was.
+TEST_P(InstallationFails, IsToldAndLeavesTheOldSaver) {
+    const FailureCase& c = GetParam();
+    if ((!c.tmpfsDir.empty()) && !e2e::CanMount())
+        GTEST_SKIP() << "mounting a tmpfs is not permitted here: the full disk is not tested";
+    const std::string installer = "MySaver.exe";
+    const std::string saverPath = WindowsDir + "\\MYSAVER.SCR";
+    const std::string old = "an older saver";
+    WineCase wc;
+    wc.installerName = installer;
+    wc.package = SamplePackage("Fish Tank", c.dataSize);
+    if (c.oldSaver)
+        wc.files = {{saverPath, old}};
+    if (c.oldSaverReadOnly)
+        wc.readOnly = {saverPath};
+    wc.tmpfsDir = c.tmpfsDir;
+    wc.tmpfsKiB = c.tmpfsDir.empty() ? 0 : 64;
+    wc.truncateBy = c.truncateBy;
+    wc.answers = c.oldSaver ? std::vector<std::string>{"yes", "ok", "ok"}
+                            : std::vector<std::string>{"ok", "ok"};
+    WineRun run = e2e::RunInstaller(wc);
+    SCOPED_TRACE(run.Describe());
+
+    EXPECT_EQ(run.exitCode, 1);
+    ASSERT_FALSE(run.boxes.empty());
+    const e2e::Box& last = run.boxes.back();
+    EXPECT_EQ(last.caption, "Fish Tank Screen Saver Installation");
+    EXPECT_EQ(last.text, c.message);
+    EXPECT_EQ(last.buttons, "1=OK");
+    EXPECT_FALSE(run.Unscripted());
+
+    if (c.oldSaver) {
+        EXPECT_EQ(run.ReadFile(saverPath), old);
+    } else {
+        EXPECT_FALSE(run.Exists(saverPath));
+    }
+    EXPECT_FALSE(run.Exists(WindowsDir + "\\~QELMNEW.TMP"));
+    for (const std::string& name : run.List(DataDirFor(installer)))
+        EXPECT_NE(name, "~QELMNEW.TMP");
+    EXPECT_FALSE(run.IniValue(WindowsDir + "\\system.ini", "boot", "SCRNSAVE.EXE"));
+    EXPECT_NE(run.UserRegistryValue("Control Panel\\Desktop", "ScreenSaveActive"), "1");
+    EXPECT_TRUE(run.ProbeStarts().empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Wine, InstallationFails,
+    testing::Values(
+        FailureCase{"ReadOnlySaver", true, true, "", 3000, 0,
+                    WriteFailedText("C:\\WINDOWS\\MYSAVER.SCR")},
+        FailureCase{"FullDisk", true, false, "C:\\windows\\TORVANIX", 200000, 0,
+                    WriteFailedText("C:\\windows\\TORVANIX\\MOREVANE\\MySaver\\MySaver.DAT")},
+        FailureCase{"FullDiskNoOldSaver", false, false, "C:\\windows\\TORVANIX", 200000, 0,
+                    WriteFailedText("C:\\windows\\TORVANIX\\MOREVANE\\MySaver\\MySaver.DAT")},
+        FailureCase{"DownloadCutShort", true, false, "", 3000, 100, PackageUnreadableText}),
+    [](const testing::TestParamInfo<FailureCase>& info) { return info.param.name; });
+
+class SpaceWarning : public testing::TestWithParam<std::string> {};
+
+// Declared sizes near 4 GiB on a 64 MiB drive: the warning names both
+// figures; Cancel installs nothing, OK goes on to the confirmation.
+TEST_P(SpaceWarning, ShowsTheFiguresAndCancelInstallsNothing) {
+    if (!e2e::CanMount())
+        GTEST_SKIP() << "mounting a tmpfs is not permitted here: the space warning is not tested";
+    const std::string answer = GetParam();
+    WineCase wc;
+    wc.package = SamplePackage("Fish Tank", 1000);
+    wc.package.entries[1].originalSize = 0xFFF00000u; // a huge data file, as declared
+    wc.driveMiB = 64;
+    wc.answers = answer == "ok" ? std::vector<std::string>{"ok", "cancel"}
+                                : std::vector<std::string>{"cancel"};
+    WineRun run = e2e::RunInstaller(wc);
+    SCOPED_TRACE(run.Describe());
+
+    EXPECT_EQ(run.exitCode, 0);
+    ASSERT_EQ(run.boxes.size(), answer == "ok" ? 2u : 1u);
+    const e2e::Box& warning = run.boxes[0];
+    EXPECT_EQ(warning.caption, "Disk Full");
+    EXPECT_EQ(warning.buttons, "1=OK,2=Cancel");
+    const std::string head = "You will need " + Thousands(InstallSize(wc.package) >> 10) +
+                             " kilobytes free in your Windows directory to install this screen "
+                             "saver.  It appears that you only have ";
+    const std::string tail =
+        " kilobytes free on this drive.  Would you like to continue the installation?";
+    ASSERT_EQ(warning.text.rfind(head, 0), 0u);
+    ASSERT_GT(warning.text.size(), head.size() + tail.size());
+    ASSERT_EQ(warning.text.substr(warning.text.size() - tail.size()), tail);
+    std::string available =
+        warning.text.substr(head.size(), warning.text.size() - head.size() - tail.size());
+    available.erase(std::remove(available.begin(), available.end(), ','), available.end());
+    EXPECT_GT(std::stoul(available), 0u);
+    EXPECT_LE(std::stoul(available), 64u * 1024);
+    if (answer == "ok") {
+        EXPECT_EQ(run.boxes[1].text, ConfirmationText(wc.installerName, wc.package));
+    }
+    ExpectNothingInstalled(run, wc.installerName);
+}
+
+INSTANTIATE_TEST_SUITE_P(Wine, SpaceWarning, testing::Values("cancel", "ok"));
+
 } // namespace

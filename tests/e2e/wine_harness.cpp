@@ -161,7 +161,7 @@ std::string ZPath(const fs::path& host) {
 
 class Sandbox {
   public:
-    Sandbox() {
+    explicit Sandbox(unsigned driveMiB) {
         fs::create_directories(E2E_WORK_DIR);
         std::string pattern = (fs::path(E2E_WORK_DIR) / "run-XXXXXX").string();
         if (!mkdtemp(pattern.data()))
@@ -173,7 +173,9 @@ class Sandbox {
         if (!fs::exists(fs::path(TemplateDir()) / ".e2e-ready"))
             throw std::runtime_error("no Wine prefix template in " + TemplateDir() +
                                      " (made by the test e2e_wine_template)");
-        if (!MountOverlay()) {
+        if (driveMiB && !MountOverlay(driveMiB))
+            throw std::runtime_error("a drive of a given size needs root and a mount namespace");
+        if (!driveMiB && !MountOverlay(0)) {
             Command copy{
                 {"cp", "-a", TemplateDir() + "/.", prefix.string()}, {}, dir / "cp.out", {}, {}};
             if (Run(copy, 120) != 0)
@@ -228,13 +230,24 @@ class Sandbox {
     std::vector<fs::path> mounts;
 
   private:
-    bool MountOverlay() {
+    // An overlay reports the free space of its upper layer: a tmpfs there
+    // gives drive C: the size asked for.
+    bool MountOverlay(unsigned driveMiB) {
         if (!EnterMountNamespace())
             return false;
-        fs::create_directories(dir / "upper");
-        fs::create_directories(dir / "work");
-        std::string opts = "lowerdir=" + TemplateDir() + ",upperdir=" + (dir / "upper").string() +
-                           ",workdir=" + (dir / "work").string();
+        fs::path layer = dir;
+        if (driveMiB) {
+            layer = dir / "drive";
+            fs::create_directories(layer);
+            std::string size = "size=" + std::to_string(driveMiB) + "m";
+            if (mount("tmpfs", layer.c_str(), "tmpfs", 0, size.c_str()) != 0)
+                return false;
+            mounts.push_back(layer);
+        }
+        fs::create_directories(layer / "upper");
+        fs::create_directories(layer / "work");
+        std::string opts = "lowerdir=" + TemplateDir() + ",upperdir=" + (layer / "upper").string() +
+                           ",workdir=" + (layer / "work").string();
         if (mount("overlay", prefix.c_str(), "overlay", 0, opts.c_str()) != 0)
             return false;
         mounts.push_back(prefix);
@@ -381,12 +394,13 @@ bool CanMount() {
 
 WineRun RunInstaller(const WineCase& wineCase) {
     std::vector<uint8_t> installer = pkg::WriteInstaller(InstallerStub(), wineCase.package);
+    installer.resize(installer.size() - std::min(installer.size(), wineCase.truncateBy));
     const std::string boxbot = Win32BuildDir() + "/boxbot.exe";
     if (!fs::exists(boxbot))
         throw std::runtime_error("no " + boxbot + " (run make win32)");
 
     WineRun run;
-    run.sandbox = std::make_unique<Sandbox>();
+    run.sandbox = std::make_unique<Sandbox>(wineCase.driveMiB);
     Sandbox& box = *run.sandbox;
 
     if (wineCase.tmpfsKiB)

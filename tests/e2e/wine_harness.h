@@ -45,6 +45,11 @@ struct WineCase {
     // (needs root); 0 for none.
     std::string tmpfsDir;
     unsigned tmpfsKiB = 0;
+    // The size of drive C: as its free-space queries see it: the prefix's
+    // changes go to a tmpfs this large (needs root); 0 for the host's disk.
+    unsigned driveMiB = 0;
+    // Bytes cut off the end of the installer: a download cut short.
+    size_t truncateBy = 0;
 };
 
 class Sandbox;
