@@ -64,34 +64,69 @@ constexpr int WindowBits = sizeof(BitWindow) * 8;
 
 // No code is longer than this, so one fill before a symbol serves its whole
 // walk. The tree is always a Huffman tree of its weights (siblings adjacent,
-// weights in order), whose root weighs at most 0x8000 when a symbol is
-// decoded; a leaf at depth d needs a root of at least Fibonacci(d + 2), and
-// Fibonacci(25) = 75,025 is beyond reach, so codes stay under 23 bits.
+// weights in order) and its root weighs at most 0x8000 when a symbol is
+// decoded; a leaf at depth d needs a root weight of at least Fibonacci(d + 2),
+// and Fibonacci(24) = 46,368 is out of reach, so codes are at most 21 bits.
 constexpr int MaxCodeBits = 24;
 static_assert(WindowBits - 7 >= MaxCodeBits, "a filled window holds a whole code");
 
-// Walks from the root to a leaf, one stream bit per level, and raises each
-// node passed as if none had to move; bit n of the mask notes whether the
-// node n levels above the leaf did have to. Most symbols need no move at all,
-// and then the update is done without a second pass over the path. A node's
-// right-hand neighbour is never one of its raised ancestors (an ancestor
-// outweighs it), so each test sees the weights as they were.
-template <class Fill>
-inline int DecodeAndRaise(AdaptiveTree& tree, BitWindow& window, int& valid, Fill& fill) {
+// The stream's bits, next bit on top of the window. Once the stored bytes
+// are used up the stream goes on as zero bits, without end.
+template <class Source> struct BitInput {
+    Source& in;
+    uint32_t untaken; // stored bytes not yet taken
+    BitWindow window;
+    int valid; // bits in the window, from the top
+
+    // Tops the window up to at least WindowBits - 7 valid bits.
+    void Fill() {
+        while (valid <= WindowBits - 8) {
+            BitWindow byte = 0;
+            if (untaken > 0) {
+                byte = ReadPtr(in, untaken);
+                --untaken;
+            }
+            window |= byte << (WindowBits - 8 - valid);
+            valid += 8;
+        }
+    }
+    unsigned Peek(int count) const { return static_cast<unsigned>(window >> (WindowBits - count)); }
+    void Skip(int count) {
+        window <<= count;
+        valid -= count;
+    }
+};
+
+// Walks from the root to a leaf, one stream bit per level, and counts the
+// symbol. Each node passed is raised on the way down as if none had to move;
+// bit n of `equal` notes whether the node n levels above the leaf did have
+// to, and FinishRaise sees to those. Most symbols need no move, and then the
+// update costs no second pass over the path. A node's right-hand neighbour
+// is never one of its raised ancestors (an ancestor outweighs it), so each
+// test sees the weights as they were.
+template <class Source> int DecodeSymbol(AdaptiveTree& tree, BitInput<Source>& bits) {
     uint16_t* freq = tree.Freq;
     const int16_t* child = tree.Child;
+    if (bits.valid < MaxCodeBits) {
+        bits.Fill();
+    }
+    if (freq[RootNode] == FreqLimit) {
+        int x = child[RootNode];
+        while (x < NodeCount) {
+            x = child[x + static_cast<int>(bits.Peek(1))];
+            bits.Skip(1);
+        }
+        UpdateTree(tree, x - NodeCount); // rebuilds first
+        return x - NodeCount;
+    }
     int16_t path[MaxCodeBits];
     int depth = 0;
-    uint32_t equal = 0; // codes are shorter than 32 bits
+    uint32_t equal = 0;
     ++freq[RootNode];
-    if (valid < MaxCodeBits) {
-        fill();
-    }
     int x = child[RootNode];
     while (x < NodeCount) {
-        int node = x + static_cast<int>(window >> (WindowBits - 1));
-        window <<= 1;
-        --valid;
+        int node = x + static_cast<int>(bits.Peek(1));
+        bits.Skip(1);
         path[depth++] = static_cast<int16_t>(node);
         unsigned w = freq[node];
         equal = (equal << 1) | (w == freq[node + 1]);
@@ -104,28 +139,27 @@ inline int DecodeAndRaise(AdaptiveTree& tree, BitWindow& window, int& valid, Fil
     return x - NodeCount;
 }
 
+// Eight bits pick the upper six bits of the offset and the length of their
+// code; the code is followed by the six low bits, so it is LengthTable + 6
+// bits long in all, and the offset is the upper part times 64 plus the last
+// six bits.
+template <class Source> unsigned DecodeOffset(BitInput<Source>& bits) {
+    if (bits.valid < 14) {
+        bits.Fill();
+    }
+    unsigned first8 = bits.Peek(8);
+    int codeBits = Offsets.LengthTable[first8] + 6;
+    unsigned low6 = bits.Peek(codeBits) & 63;
+    bits.Skip(codeBits);
+    return Offsets.UpperTable[first8] * 64u + low6;
+}
+
 template <class Source, class Sink>
 int32_t DecodeStream(Source& in, Sink& out, int32_t originalSize, uint32_t storedSize) {
+    BitInput<Source> bits{in, storedSize, 0, 0};
     if (originalSize == 0) {
         return 0;
     }
-    uint32_t untaken = storedSize;
-    BitWindow window = 0;
-    int valid = 0;
-    // Tops the window up to at least WindowBits - 7 valid bits; once the
-    // stored bytes are used up the stream goes on as zero bits.
-    auto fill = [&]() {
-        while (valid <= WindowBits - 8) {
-            BitWindow byte = 0;
-            if (untaken > 0) {
-                byte = ReadPtr(in, untaken);
-                --untaken;
-            }
-            window |= byte << (WindowBits - 8 - valid);
-            valid += 8;
-        }
-    };
-
     AdaptiveTree& tree = Decoder.tree;
     uint8_t* ring = Decoder.Ring;
     InitTree(tree);
@@ -133,26 +167,9 @@ int32_t DecodeStream(Source& in, Sink& out, int32_t originalSize, uint32_t store
     memset(ring, ' ', RingStart);
     unsigned r = RingStart;
     int32_t count = 0;
-    const int16_t* child = tree.Child;
 
     while (count < originalSize) {
-        int symbol;
-        if (tree.Freq[RootNode] != FreqLimit) {
-            symbol = DecodeAndRaise(tree, window, valid, fill);
-        } else {
-            int x = child[RootNode];
-            while (x < NodeCount) {
-                if (valid == 0) {
-                    fill();
-                }
-                x = child[x + static_cast<int>(window >> (WindowBits - 1))];
-                window <<= 1;
-                --valid;
-            }
-            symbol = x - NodeCount;
-            UpdateTree(tree, symbol);
-        }
-
+        int symbol = DecodeSymbol(tree, bits);
         if (symbol < 256) {
             WritePtr(out, static_cast<uint8_t>(symbol), originalSize);
             ring[r] = static_cast<uint8_t>(symbol);
@@ -160,23 +177,11 @@ int32_t DecodeStream(Source& in, Sink& out, int32_t originalSize, uint32_t store
             ++count;
             continue;
         }
-
-        // Offset: eight bits pick u and the code length; the code is then
-        // followed by the six low bits, so it is LengthTable + 6 bits long.
-        if (valid < 14) {
-            fill();
-        }
-        unsigned first8 = static_cast<unsigned>(window >> (WindowBits - 8));
-        int codeBits = Offsets.LengthTable[first8] + 6;
-        unsigned low6 = static_cast<unsigned>(window >> (WindowBits - codeBits)) & 63;
-        window <<= codeBits;
-        valid -= codeBits;
-        unsigned offset = Offsets.UpperTable[first8] * 64u + low6;
-
         // Offset p means p + 1 bytes back. The source is read afresh for each
         // byte so a match may overlap what it writes (offset 0 repeats the
-        // last byte), and the whole match is produced even past the end.
-        unsigned from = (r - offset - 1) & (RingSize - 1);
+        // last byte), and the whole match is produced even past the end: the
+        // count is compared only after it, and the sink drops the excess.
+        unsigned from = (r - DecodeOffset(bits) - 1) & (RingSize - 1);
         int length = symbol - 253;
         for (int k = 0; k < length; ++k) {
             uint8_t b = ring[(from + k) & (RingSize - 1)];
