@@ -5,14 +5,17 @@
 // position i of the work buffer is ring position i mod 4096 and a match may
 // reach back into the blanks. Nothing before position 0 exists, which is what
 // keeps matches off ring positions 4066..4095 before they are written.
+// Matches never run past the end of the input, though the decoder would
+// produce such a last match whole and drop the excess: it could save at most
+// the literals of the last two bytes.
 
 #include "decoder/codec.h"
 #include "decoder/decode.h"
 #include "decoder/tree.h"
 
 #include <algorithm>
-#include <cstring>
 #include <limits>
+#include <utility>
 
 namespace {
 
