@@ -2,9 +2,12 @@
 enable_language(RC)
 
 # Small and self-contained: no exceptions, no RTTI, no unwind tables, and
-# nothing from libstdc++ or libgcc loaded at run time.
+# nothing from libstdc++ or libgcc loaded at run time. No -fdata-sections:
+# with it mingw's GCC gives each zero-filled global a section of its own in
+# .data, stored in the file, and the decoder's 40 KiB of tables and stream
+# buffers would be carried by every installer instead of sitting in .bss.
 set(INSTALLER_CFLAGS -Os -fno-exceptions -fno-rtti -fno-asynchronous-unwind-tables
-    -fno-unwind-tables -ffunction-sections -fdata-sections -fno-threadsafe-statics)
+    -fno-unwind-tables -ffunction-sections -fno-threadsafe-statics)
 # -s keeps the runtime's .debug_* sections from following .rsrc, and without
 # relocations no .reloc section follows it either: the package is written from
 # the LASTRES data onward and must overwrite nothing of the image.
