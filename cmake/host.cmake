@@ -14,7 +14,7 @@ add_library(package_writer STATIC package/pe_image.cpp package/writer.cpp)
 target_include_directories(package_writer PUBLIC ${CMAKE_SOURCE_DIR})
 
 add_executable(mkinstaller tools/mkinstaller/main.cpp)
-target_link_libraries(mkinstaller PRIVATE package_writer)
+target_link_libraries(mkinstaller PRIVATE package_writer codec)
 
 # SKIP_SUBDIRS lets a developer build some parts while another is half-made.
 foreach(dir tests/unit decoder bench fuzz tests/e2e)

@@ -1,5 +1,6 @@
 // The real installer under Wine, as a user meets it: what the message boxes
 // say, what each answer leads to, what lands on disk and what is started.
+#include "decoder/codec.h"
 #include "tests/e2e/wine_harness.h"
 
 #include <gtest/gtest.h>
@@ -431,5 +432,31 @@ TEST_P(SpaceWarning, ShowsTheFiguresAndCancelInstallsNothing) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Wine, SpaceWarning, testing::Values("cancel", "ok"));
+
+// Compressed entries go through the installer's decoder: the saver itself,
+// a data file of many tree rebuilds and a further file, all restored exactly.
+TEST(CompressedPackage, InstallsEveryFileExactly) {
+    WineCase wc;
+    wc.package = SamplePackage("Fish Tank", 300000);
+    std::vector<std::vector<uint8_t>> originals;
+    for (pkg::EntryToWrite& e : wc.package.entries) {
+        originals.push_back(e.stored);
+        e.originalSize = (uint32_t)e.stored.size();
+        e.stored = EncodeStream(e.stored, Level::Best);
+        ASSERT_LT(e.stored.size(), originals.back().size());
+    }
+    wc.answers = {"ok", "ok"};
+    WineRun run = e2e::RunInstaller(wc);
+    SCOPED_TRACE(run.Describe());
+
+    EXPECT_EQ(run.exitCode, 0);
+    ASSERT_EQ(run.boxes.size(), 2u);
+    EXPECT_EQ(run.boxes[0].text, ConfirmationText(wc.installerName, wc.package));
+    EXPECT_EQ(run.boxes[1].text, CompletionText(wc.installerName));
+    pkg::PackageToWrite asStored = wc.package;
+    for (size_t i = 0; i < originals.size(); ++i)
+        asStored.entries[i] = {originals[i], 0, wc.package.entries[i].extension};
+    ExpectInstalledAndStarted(run, wc.installerName, asStored);
+}
 
 } // namespace

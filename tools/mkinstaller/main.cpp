@@ -3,7 +3,11 @@
 // and by hand).
 //
 //   mkinstaller check STUB
-//   mkinstaller write STUB OUT --title TITLE [--first N] SAVER [DATA [FILE...]]
+//   mkinstaller write STUB OUT --title TITLE [--first N] [--compress] SAVER [DATA [FILE...]]
+//
+// With --compress each file is stored compressed at the best level when that
+// makes it smaller, and as it is otherwise.
+#include "decoder/codec.h"
 #include "package/writer.h"
 
 #include <cstdio>
@@ -16,8 +20,8 @@ namespace {
 
 int Usage() {
     std::fprintf(stderr, "usage: mkinstaller check STUB\n"
-                         "       mkinstaller write STUB OUT --title TITLE [--first N] SAVER "
-                         "[DATA [FILE...]]\n");
+                         "       mkinstaller write STUB OUT --title TITLE [--first N] "
+                         "[--compress] SAVER [DATA [FILE...]]\n");
     return 2;
 }
 
@@ -42,6 +46,21 @@ std::string ExtensionOf(const std::string& path) {
     return ext;
 }
 
+// Replaces the entry's bytes by their compressed stream when that is
+// smaller; the stream is decoded again first, so a fault in the encoder can
+// never ship.
+void Compress(pkg::EntryToWrite& entry, const std::string& path) {
+    if (entry.stored.empty())
+        return;
+    std::vector<uint8_t> stream = EncodeStream(entry.stored, Level::Best);
+    if (stream.size() >= entry.stored.size())
+        return;
+    if (DecodeMemory(stream, uint32_t(entry.stored.size())) != entry.stored)
+        throw pkg::PackageError("compressing " + path + " gave a stream that does not restore it");
+    entry.originalSize = uint32_t(entry.stored.size());
+    entry.stored = std::move(stream);
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -58,11 +77,14 @@ int main(int argc, char** argv) {
             return Usage();
         pkg::PackageToWrite package;
         std::vector<std::string> files;
+        bool compress = false;
         for (int i = 4; i < argc; ++i) {
             if (!std::strcmp(argv[i], "--title") && i + 1 < argc)
                 package.title = argv[++i];
             else if (!std::strcmp(argv[i], "--first") && i + 1 < argc)
                 package.firstFileNumber = uint16_t(std::stoul(argv[++i]));
+            else if (!std::strcmp(argv[i], "--compress"))
+                compress = true;
             else if (argv[i][0] == '-')
                 return Usage();
             else
@@ -73,11 +95,19 @@ int main(int argc, char** argv) {
         for (size_t i = 0; i < files.size(); ++i) {
             pkg::EntryToWrite entry;
             entry.stored = Slurp(files[i]);
+            if (compress)
+                Compress(entry, files[i]);
             if (i >= 2)
                 entry.extension = ExtensionOf(files[i]);
             package.entries.push_back(std::move(entry));
         }
         std::vector<uint8_t> out = pkg::WriteInstaller(Slurp(argv[2]), package);
+        for (size_t i = 0; i < files.size(); ++i) {
+            const pkg::EntryToWrite& e = package.entries[i];
+            size_t original = e.originalSize ? e.originalSize : e.stored.size();
+            std::printf("%-40s %9zu bytes, %9zu in the package%s\n", files[i].c_str(), original,
+                        e.stored.size(), e.originalSize ? " (compressed)" : "");
+        }
         std::ofstream o(argv[3], std::ios::binary);
         o.write(reinterpret_cast<const char*>(out.data()), std::streamsize(out.size()));
         if (!o)
