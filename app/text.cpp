@@ -54,14 +54,9 @@ char* FormatThousands(uint32_t value, char* buffer) {
     return buffer;
 }
 
-static const char* FileNamePart(const char* fullPath) {
-    const char* slash = strrchr(fullPath, '\\');
-    return slash ? slash + 1 : fullPath;
-}
-
-int BaseName(const char* fullPath, char* out, unsigned size) {
-    const char* name = FileNamePart(fullPath);
-    const char* dot = strrchr(name, '.');
+// Copies `name` up to `dot`, or all of it when there is none; 0 when it
+// does not fit.
+static int CopyFileNameUpTo(const char* name, const char* dot, char* out, unsigned size) {
     size_t length = dot ? (size_t)(dot - name) : strlen(name);
     if (length + 1 > size)
         return 0;
@@ -70,15 +65,19 @@ int BaseName(const char* fullPath, char* out, unsigned size) {
     return 1;
 }
 
+static const char* FileNamePart(const char* fullPath) {
+    const char* slash = strrchr(fullPath, '\\');
+    return slash ? slash + 1 : fullPath;
+}
+
+int BaseName(const char* fullPath, char* out, unsigned size) {
+    const char* name = FileNamePart(fullPath);
+    return CopyFileNameUpTo(name, strrchr(name, '.'), out, size);
+}
+
 int SaverFileNameOf(const char* fullPath, char* out, unsigned size) {
     const char* name = FileNamePart(fullPath);
-    const char* dot = strchr(name, '.');
-    size_t length = dot ? (size_t)(dot - name) : strlen(name);
-    if (length + 1 > size)
-        return 0;
-    memcpy(out, name, length);
-    out[length] = 0;
-    if (!AppendText(out, size, ".SCR"))
+    if (!CopyFileNameUpTo(name, strchr(name, '.'), out, size) || !AppendText(out, size, ".SCR"))
         return 0;
     UppercaseAscii(out);
     return 1;
