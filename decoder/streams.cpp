@@ -80,7 +80,9 @@ int DecompressEntry(HINSTANCE instance, uint32_t fileOffset, uint32_t originalSi
     ResetReadPtr(Input);
     ResetWritePtr(Output);
     char installerPath[260];
-    if (GetModuleFileNameA(instance, installerPath, sizeof installerPath) == 0) {
+    // A path that fills the buffer was cut: it would name another file.
+    DWORD length = GetModuleFileNameA(instance, installerPath, sizeof installerPath);
+    if (length == 0 || length >= sizeof installerPath) {
         return 0;
     }
     Input.file = _lopen(installerPath, OF_READ | OF_SHARE_DENY_NONE);

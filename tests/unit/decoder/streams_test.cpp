@@ -149,6 +149,13 @@ TEST_F(DecompressEntryTest, FailuresReturnZeroAndCloseEverything) {
     const Case cases[] = {
         {"no module file name",
          [](host::World& w, const std::vector<uint8_t>&) { w.fail.moduleFileName = true; }, Target},
+        {"installer path too long for its buffer",
+         [](host::World& w, const std::vector<uint8_t>& s) {
+             std::string directory = "C:\\" + std::string(150, 'd');
+             w.modulePath = directory + "\\" + std::string(150, 'e') + "\\MySaver.exe";
+             host::PutFile(w.modulePath, s);
+         },
+         Target},
         {"installer missing",
          [](host::World& w, const std::vector<uint8_t>&) {
              w.modulePath = "C:\\Downloads\\Gone.exe";
