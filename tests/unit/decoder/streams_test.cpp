@@ -151,9 +151,12 @@ TEST_F(DecompressEntryTest, FailuresReturnZeroAndCloseEverything) {
          [](host::World& w, const std::vector<uint8_t>&) { w.fail.moduleFileName = true; }, Target},
         {"installer path too long for its buffer",
          [](host::World& w, const std::vector<uint8_t>& s) {
-             std::string directory = "C:\\" + std::string(150, 'd');
-             w.modulePath = directory + "\\" + std::string(150, 'e') + "\\MySaver.exe";
-             host::PutFile(w.modulePath, s);
+             // The cut path names a file too: only the length gives it away.
+             std::string directory = "C:\\" + std::string(150, 'd') + "\\";
+             w.modulePath = directory + std::string(150, 'e') + "\\MySaver.exe";
+             std::vector<uint8_t> file(EntryOffset, 0xEE);
+             file.insert(file.end(), s.begin(), s.end());
+             host::PutFile(w.modulePath.substr(0, 259), file);
          },
          Target},
         {"installer missing",
