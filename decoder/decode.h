@@ -104,7 +104,11 @@ template <class Source> struct BitInput {
 // update costs no second pass over the path. A node's right-hand neighbour
 // is never one of its raised ancestors (an ancestor outweighs it), so each
 // test sees the weights as they were.
-template <class Source> int DecodeSymbol(AdaptiveTree& tree, BitInput<Source>& bits) {
+//
+// Forced inline so the window and the counts stay in registers across the
+// decode loop instead of going through memory for every symbol.
+template <class Source>
+__attribute__((always_inline)) inline int DecodeSymbol(AdaptiveTree& tree, BitInput<Source>& bits) {
     uint16_t* freq = tree.Freq;
     const int16_t* child = tree.Child;
     if (bits.valid < MaxCodeBits) {
@@ -123,27 +127,37 @@ template <class Source> int DecodeSymbol(AdaptiveTree& tree, BitInput<Source>& b
     int depth = 0;
     uint32_t equal = 0;
     ++freq[RootNode];
-    int x = child[RootNode];
+    // Pointer-wide indices spare a sign extension on every level of the walk,
+    // whose loads form the longest chain of the whole decode.
+    intptr_t x = child[RootNode];
     while (x < NodeCount) {
-        int node = x + static_cast<int>(bits.Peek(1));
-        bits.Skip(1);
+        intptr_t bit = static_cast<intptr_t>(bits.window >> (WindowBits - 1));
+        bits.window <<= 1;
+        intptr_t node = x + bit;
         path[depth++] = static_cast<int16_t>(node);
         unsigned w = freq[node];
         equal = (equal << 1) | (w == freq[node + 1]);
         freq[node] = static_cast<uint16_t>(w + 1);
-        x = child[node];
+        // The bit goes into the base, not the index: the compiler would fold
+        // it back into `node`, and the next load would wait for the addition
+        // as well as for the previous load.
+        const int16_t* row = child + bit;
+        __asm__("" : "+r"(row));
+        x = row[x];
     }
+    bits.valid -= depth;
     if (equal != 0) {
         FinishRaise(tree, path, depth, equal);
     }
-    return x - NodeCount;
+    return static_cast<int>(x) - NodeCount;
 }
 
 // Eight bits pick the upper six bits of the offset and the length of their
 // code; the code is followed by the six low bits, so it is LengthTable + 6
 // bits long in all, and the offset is the upper part times 64 plus the last
 // six bits.
-template <class Source> unsigned DecodeOffset(BitInput<Source>& bits) {
+template <class Source>
+__attribute__((always_inline)) inline unsigned DecodeOffset(BitInput<Source>& bits) {
     if (bits.valid < 14) {
         bits.Fill();
     }

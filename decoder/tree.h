@@ -86,16 +86,18 @@ inline void ExchangeNodes(AdaptiveTree& tree, int x, int l, unsigned k) {
     child[x] = static_cast<int16_t>(j);
 }
 
-// Raises node x and then its ancestors by one, up to the root.
-inline void RaiseFrom(AdaptiveTree& tree, int x) {
+// Raises node x and then its ancestors by one, up to the root. The index is
+// pointer-wide so that each parent load feeds the next without a sign
+// extension in between.
+inline void RaiseFrom(AdaptiveTree& tree, intptr_t x) {
     uint16_t* freq = tree.Freq;
     do {
         unsigned k = ++freq[x];
         if (k > freq[x + 1]) {
             // Move past every node now lighter than k, but stay before those
             // equal to it; the sentinel stops the scan below the top.
-            int l = LastOfRun(freq, x + 1, k - 1);
-            ExchangeNodes(tree, x, l, k);
+            int l = LastOfRun(freq, static_cast<int>(x) + 1, k - 1);
+            ExchangeNodes(tree, static_cast<int>(x), l, k);
             x = l;
         }
         x = tree.Parent[x];
