@@ -40,6 +40,7 @@ struct Failures {
     bool diskFree = false;
     bool localAlloc = false;
     bool moveFile = false;
+    bool dialog = false; // DialogBoxParamA cannot make the dialog
     // Bytes that may still be written in all before writes come up short
     // (a full disk); negative means no limit.
     int64_t writeBudget = -1;

@@ -506,6 +506,8 @@ HGDIOBJ GetStockObject(int object) {
 }
 
 INT_PTR DialogBoxParamA(HINSTANCE, LPCSTR, HWND, DLGPROC proc, LPARAM param) {
+    if (gWorld.fail.dialog)
+        return -1;
     HWND d = NewWindow();
     gWindows[d].dlgProc = proc;
     gWorld.dialogRuns++;

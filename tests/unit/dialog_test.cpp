@@ -215,6 +215,13 @@ TEST_F(DialogTest, PathsThatDoNotFitAreFailures) {
     EXPECT_TRUE(world->winExecs.empty());
 }
 
+TEST_F(DialogTest, ADialogThatCannotBeMadeIsNoCompletion) {
+    PlaceInstaller({"T", 0, {Stored(PatternBytes(10, 0))}});
+    world->fail.dialog = true;
+    ExpectFailed(std::string(kWriteFailed) + "MYSAVER.SCR" + kWriteFailedTail, Run());
+    EXPECT_FALSE(host::Exists("C:\\windows\\MYSAVER.SCR"));
+}
+
 TEST_F(DialogTest, NoWindowsDirectoryIsAFailure) {
     PlaceInstaller({"T", 0, {Stored(PatternBytes(10, 0))}});
     world->fail.windowsDirectory = true;
