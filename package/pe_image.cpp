@@ -132,16 +132,18 @@ StubLayout CheckStubLayout(const std::vector<uint8_t>& image) {
     ResourceWalk walk{r, rsrc};
     if (!(typeName & NameFlag) || walk.NameAt(typeName & ~NameFlag) != "LASTRES")
         throw PackageError("LASTRES is not the first resource type");
-    uint32_t typeTarget = r.U32(root + 20, "resource root");
-    if (!(typeTarget & SubdirectoryFlag))
-        throw PackageError("LASTRES has no resources");
-    uint64_t names = root + (typeTarget & ~SubdirectoryFlag) + 16;
+    // The first entry of the subdirectory that the directory entry at
+    // `entry` points to; `what` names that entry for the message.
+    auto firstEntryBelow = [&](uint64_t entry, const std::string& what) {
+        uint32_t target = r.U32(entry + 4, what.c_str());
+        if (!(target & SubdirectoryFlag))
+            throw PackageError(what + " has nothing below it");
+        return root + (target & ~SubdirectoryFlag) + 16;
+    };
+    uint64_t names = firstEntryBelow(root + 16, "LASTRES");
     if (r.U32(names, "LASTRES names") != 1000)
         throw PackageError("the first LASTRES resource is not 1000");
-    uint32_t nameTarget = r.U32(names + 4, "LASTRES names");
-    if (!(nameTarget & SubdirectoryFlag))
-        throw PackageError("LASTRES 1000 has no languages");
-    uint64_t languages = root + (nameTarget & ~SubdirectoryFlag) + 16;
+    uint64_t languages = firstEntryBelow(names, "LASTRES 1000");
     if (r.U32(languages, "LASTRES languages") != 1033)
         throw PackageError("the first language of LASTRES 1000 is not 1033");
     uint32_t dataEntry = r.U32(languages + 4, "LASTRES languages");
