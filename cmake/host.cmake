@@ -17,7 +17,7 @@ add_executable(mkinstaller tools/mkinstaller/main.cpp)
 target_link_libraries(mkinstaller PRIVATE package_writer codec)
 
 # SKIP_SUBDIRS lets a developer build some parts while another is half-made.
-foreach(dir tests/unit decoder bench fuzz tests/e2e)
+foreach(dir examples/aquarium tests/unit decoder bench fuzz tests/e2e)
   if(EXISTS ${CMAKE_SOURCE_DIR}/${dir}/CMakeLists.txt AND NOT dir IN_LIST SKIP_SUBDIRS)
     add_subdirectory(${dir})
   endif()
