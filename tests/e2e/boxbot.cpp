@@ -431,6 +431,8 @@ class Bot {
         HWND hwnd;
         std::string caption;
         std::string detail;
+        size_t controls;
+        DWORD since; // when it last changed
     };
 
     void Log(const std::string& line) {
@@ -446,9 +448,27 @@ class Bot {
             }
     }
 
-    void Remember(HWND h, const std::string& caption, std::string detail) {
-        Forget(h);
-        pending_.push_back({h, caption, std::move(detail)});
+    void Remember(HWND h, const std::string& caption, std::string detail, size_t controls) {
+        for (Pending& p : pending_)
+            if (p.hwnd == h) {
+                if (p.controls != controls)
+                    p.since = GetTickCount();
+                p.caption = caption;
+                p.detail = std::move(detail);
+                p.controls = controls;
+                return;
+            }
+        pending_.push_back({h, caption, std::move(detail), controls, GetTickCount()});
+    }
+
+    // A message box is made one control at a time, and one caught half made
+    // has no text yet: a dialog counts as one of another kind only once its
+    // controls have stayed as they are for a while.
+    bool UnchangedFor(HWND h, size_t controls, DWORD ms) const {
+        for (const Pending& p : pending_)
+            if (p.hwnd == h)
+                return p.controls == controls && GetTickCount() - p.since >= ms;
+        return false;
     }
 
     // Logs and answers a complete dialog; false for one that is not shown
@@ -478,12 +498,15 @@ class Bot {
         // texts are there; a message box or another dialog once it is shown
         // with its buttons, and a box with its text.
         const bool form = !progress && !text;
-        const bool complete = progress ? !caption.empty() && !line.empty()
-                                       : IsWindowVisible(h) && (text || form) && !buttons.empty();
+        const bool complete = progress
+                                  ? !caption.empty() && !line.empty()
+                                  : IsWindowVisible(h) && !buttons.empty() &&
+                                        (text || UnchangedFor(h, children.size(), FormSettleMs));
         if (!complete) {
             Remember(h, caption,
                      std::to_string(children.size()) + " controls" +
-                         (progress ? ", 1001: " + line : ""));
+                         (progress ? ", 1001: " + line : ""),
+                     children.size());
             return false;
         }
         // Message boxes have no control 1001; the installation dialog is
@@ -520,6 +543,7 @@ class Bot {
 
     // A box paints itself once shown; its picture waits for that.
     static const DWORD ShotSettleMs = 400;
+    static const DWORD FormSettleMs = 200;
 
     FILE* log_;
     std::vector<std::string> script_;
