@@ -427,7 +427,7 @@ WineRun RunInstaller(const WineCase& wineCase) {
     const std::vector<std::pair<std::string, std::string>> env = {
         {"WINEPREFIX", box.prefix.string()},
         {"WINEARCH", "win32"},
-        {"WINEDEBUG", "-all"},
+        {"WINEDEBUG", wineCase.wineDebug},
     };
     const std::vector<std::string> unset = {"DISPLAY", "WAYLAND_DISPLAY"};
     auto wine = [&](std::vector<std::string> argv) {

@@ -50,6 +50,8 @@ struct WineCase {
     unsigned driveMiB = 0;
     // Bytes cut off the end of the installer: a download cut short.
     size_t truncateBy = 0;
+    // Wine's debug channels for the run; what they print is in wineOutput.
+    std::string wineDebug = "-all";
 };
 
 class Sandbox;
