@@ -95,6 +95,22 @@ static void ReportCompletion(const char* caption) {
     MessageBoxA(NULL, text, caption, MB_OK | MB_ICONEXCLAMATION);
 }
 
+// By its full path: a bare name is looked for in the installer's own folder
+// first, and a namesake there, downloaded beside the installer, would start
+// instead of the saver just installed. No arguments, so it opens its settings.
+static void StartInstalledSaver() {
+    char windows[PathSize];
+    char command[PathSize + 2];
+    GetWindowsDirectoryOrEmpty(windows);
+    if (windows[0] == 0)
+        return;
+    if (CopyText(command, sizeof command, "\"") && AppendText(command, sizeof command, windows) &&
+        AppendBackslash(command, sizeof command) &&
+        AppendText(command, sizeof command, SaverFileName) &&
+        AppendText(command, sizeof command, "\""))
+        WinExec(command, SW_SHOW);
+}
+
 void RunInstallation() {
     ReadSaverTitle(SaverTitle);
     if (!CheckExistingSaver(InstallerInstance))
@@ -130,7 +146,7 @@ void RunInstallation() {
         return;
     }
     ReportCompletion(caption);
-    WinExec(SaverFileName, SW_SHOW);
+    StartInstalledSaver();
 }
 
 LRESULT CALLBACK InstallerWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {

@@ -1,7 +1,28 @@
 #include "app/flow.h"
 #include "app/state.h"
 
+typedef BOOL(WINAPI* SetDefaultDllDirectoriesFunction)(DWORD);
+
+// The installer runs with administrator rights from a download folder, which
+// holds whatever else was downloaded. Windows loads some DLLs by name on
+// demand (for themed message boxes, say) and would look in the program's own
+// folder first: a planted version.dll or uxtheme.dll would run elevated
+// inside us. So before anything can make Windows load a DLL, that is before
+// the first window, box or dialog, DLLs may come from the system folder only.
+// The function is looked up because older systems lack it; there, at least
+// the current folder leaves the search.
+static void LoadDllsFromSystemFolderOnly() {
+    SetDefaultDllDirectoriesFunction setDefault =
+        (SetDefaultDllDirectoriesFunction)(void*)GetProcAddress(GetModuleHandleA("KERNEL32.DLL"),
+                                                                "SetDefaultDllDirectories");
+    if (setDefault)
+        setDefault(LOAD_LIBRARY_SEARCH_SYSTEM32);
+    else
+        SetDllDirectoryA("");
+}
+
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR, int show) {
+    LoadDllsFromSystemFolderOnly();
     if (previous == NULL) {
         WNDCLASSA windowClass = {};
         windowClass.style = CS_HREDRAW | CS_VREDRAW;

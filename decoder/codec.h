@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 enum class Level {
@@ -13,13 +14,20 @@ enum class Level {
     Best,   // parse priced bit by bit under the adaptive code: what ships
 };
 
+// Told how many input bytes the parse has got through so far, now and then
+// and once at the end with the whole size: for a progress display.
+using EncodeProgress = std::function<void(size_t done)>;
+
 // Compresses `size` bytes (below 2^31). The result decodes, with the same
-// original size, to exactly the input. An empty input gives an empty result;
-// any other gives at least one byte, since a stored size of 0 would read as
-// the end of a package directory.
-std::vector<uint8_t> EncodeStream(const uint8_t* data, size_t size, Level level);
-inline std::vector<uint8_t> EncodeStream(const std::vector<uint8_t>& data, Level level) {
-    return EncodeStream(data.data(), data.size(), level);
+// original size, to exactly the input, and holds every bit the decoder takes:
+// nothing is left to the zero bits it reads past the stored bytes. An empty
+// input gives an empty result; any other gives at least one byte, since a
+// stored size of 0 would read as the end of a package directory.
+std::vector<uint8_t> EncodeStream(const uint8_t* data, size_t size, Level level,
+                                  const EncodeProgress& progress = {});
+inline std::vector<uint8_t> EncodeStream(const std::vector<uint8_t>& data, Level level,
+                                         const EncodeProgress& progress = {}) {
+    return EncodeStream(data.data(), data.size(), level, progress);
 }
 
 // Decodes a stream to exactly `originalSize` bytes; damaged input decodes to

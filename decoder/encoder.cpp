@@ -39,15 +39,14 @@ class BitWriter {
         }
     }
 
-    // The decoder reads zero bits past the stored bytes, so trailing zero
-    // bytes need not be stored; one byte is kept for a non-empty input.
+    // The decoder would read zero bits past the stored bytes, so trailing
+    // zero bytes could be left out; they are kept, so that a checker can tell
+    // a stream cut short from a whole one: a whole stream needs no bit past
+    // its stored bytes.
     std::vector<uint8_t> Finish() {
         if (pending_ > 0) {
             bytes_.push_back(static_cast<uint8_t>(acc_ << (8 - pending_)));
             pending_ = 0;
-        }
-        while (bytes_.size() > 1 && bytes_.back() == 0) {
-            bytes_.pop_back();
         }
         return std::move(bytes_);
     }
@@ -196,12 +195,24 @@ struct Work {
     std::vector<uint8_t> buf; // the blanks, then the input
     BitWriter bits;
     SymbolWriter symbols{bits};
+    const EncodeProgress* progress = nullptr;
+    size_t nextReport = 0; // work-buffer position of the next report
+
+    // Called by the parses as they go; cheap enough for every symbol.
+    void Reached(size_t pos) {
+        if (pos >= nextReport && progress && *progress) {
+            (*progress)(pos - RingStart);
+            nextReport = pos + ReportInterval;
+        }
+    }
+    static constexpr size_t ReportInterval = 64 * 1024;
 };
 
 void ParseGreedy(Work& w, int maxChain) {
     MatchFinder finder(w.buf, maxChain);
     Match found[MaxMatch];
     for (size_t pos = RingStart; pos < w.buf.size();) {
+        w.Reached(pos);
         int n = finder.Find(pos, found);
         if (n == 0) {
             w.symbols.Literal(w.buf[pos++]);
@@ -220,6 +231,7 @@ void ParseLazy(Work& w, int maxChain) {
     size_t pos = RingStart;
     int n = pos < w.buf.size() ? finder.Find(pos, found) : 0;
     while (pos < w.buf.size()) {
+        w.Reached(pos);
         if (n == 0) {
             w.symbols.Literal(w.buf[pos++]);
             n = pos < w.buf.size() ? finder.Find(pos, found) : 0;
@@ -252,6 +264,7 @@ void ParseOptimal(Work& w, int maxChain, size_t blockSize) {
     Match found[MaxMatch];
 
     for (size_t start = RingStart; start < w.buf.size();) {
+        w.Reached(start);
         size_t end = std::min(w.buf.size(), start + blockSize);
         size_t n = end - start;
         w.symbols.Prices(price);
@@ -298,11 +311,14 @@ void ParseOptimal(Work& w, int maxChain, size_t blockSize) {
 
 } // namespace
 
-std::vector<uint8_t> EncodeStream(const uint8_t* data, size_t size, Level level) {
+std::vector<uint8_t> EncodeStream(const uint8_t* data, size_t size, Level level,
+                                  const EncodeProgress& progress) {
     if (size == 0) {
         return {};
     }
     Work w;
+    w.progress = &progress;
+    w.nextReport = RingStart;
     w.buf.assign(RingStart, ' ');
     w.buf.insert(w.buf.end(), data, data + size);
     switch (level) {
@@ -318,6 +334,9 @@ std::vector<uint8_t> EncodeStream(const uint8_t* data, size_t size, Level level)
     case Level::Best:
         ParseOptimal(w, 4096, 4096);
         break;
+    }
+    if (progress) {
+        progress(size);
     }
     return w.bits.Finish();
 }

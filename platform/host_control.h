@@ -35,8 +35,9 @@ struct Failures {
     bool windowsDirectory = false;
     bool shortPathName = false;
     bool loadLibrary = false;
-    bool getProcAddress = false; // GetDiskFreeSpaceExA missing from KERNEL32
-    bool diskFreeEx = false;     // present, but the call fails
+    bool getProcAddress = false;          // GetDiskFreeSpaceExA missing from KERNEL32
+    bool noDefaultDllDirectories = false; // a system older than that function
+    bool diskFreeEx = false;              // present, but the call fails
     bool diskFree = false;
     bool localAlloc = false;
     bool moveFile = false;
@@ -78,6 +79,8 @@ struct World {
     std::vector<std::string> winExecs;   // command lines, with " show=N"
     std::vector<UINT> screenSaverActive; // SPI_SETSCREENSAVEACTIVE values with SPIF_UPDATEINIFILE
     std::vector<std::string> cursors;    // "wait" or "arrow", in the order set
+    std::vector<std::string> dllSearch;  // how the DLL search was set up, in order
+    std::vector<std::string> calls;      // every stand-in call by name, in order
     int loadLibraryCalls = 0;
     int freeLibraryCalls = 0;
     int openHandles = 0;     // files open now

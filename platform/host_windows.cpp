@@ -134,6 +134,7 @@ HWND NewWindow() {
 
 BOOL WINAPI HostDiskFreeEx(LPCSTR path, ULARGE_INTEGER* toCaller, ULARGE_INTEGER* total,
                            ULARGE_INTEGER* totalFree) {
+    gWorld.calls.push_back("GetDiskFreeSpaceExA");
     gWorld.lastDiskQuery[0] = path;
     if (gWorld.fail.diskFreeEx)
         return FALSE;
@@ -144,6 +145,19 @@ BOOL WINAPI HostDiskFreeEx(LPCSTR path, ULARGE_INTEGER* toCaller, ULARGE_INTEGER
 }
 
 const HMODULE kKernel32 = reinterpret_cast<HMODULE>(0x7e000000);
+
+// Every call of the stand-in, in order, so a test can tell what came first.
+void Called(const char* name) {
+    gWorld.calls.push_back(name);
+}
+
+BOOL WINAPI HostSetDefaultDllDirectories(DWORD flags) {
+    Called("SetDefaultDllDirectories");
+    char text[64];
+    snprintf(text, sizeof text, "SetDefaultDllDirectories 0x%x", (unsigned)flags);
+    gWorld.dllSearch.push_back(text);
+    return TRUE;
+}
 
 } // namespace
 
@@ -219,11 +233,13 @@ bool Exists(const std::string& windowsPath) {
 // Files by handle.
 
 HFILE _lopen(LPCSTR path, int) {
+    Called(__func__);
     int fd = open(host::HostPath(path).c_str(), O_RDONLY);
     return fd < 0 ? HFILE_ERROR : Register(fd, path);
 }
 
 HFILE _lcreat(LPCSTR path, int) {
+    Called(__func__);
     if (IsReadOnly(path))
         return HFILE_ERROR;
     int fd = open(host::HostPath(path).c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
@@ -231,6 +247,7 @@ HFILE _lcreat(LPCSTR path, int) {
 }
 
 LONG _llseek(HFILE file, LONG offset, int origin) {
+    Called(__func__);
     auto it = gFiles.find(file);
     if (it == gFiles.end())
         return -1;
@@ -241,6 +258,7 @@ LONG _llseek(HFILE file, LONG offset, int origin) {
 }
 
 UINT _lread(HFILE file, LPVOID buffer, UINT count) {
+    Called(__func__);
     auto it = gFiles.find(file);
     if (it == gFiles.end())
         return (UINT)HFILE_ERROR;
@@ -250,6 +268,7 @@ UINT _lread(HFILE file, LPVOID buffer, UINT count) {
 }
 
 UINT _lwrite(HFILE file, LPCCH buffer, UINT count) {
+    Called(__func__);
     auto it = gFiles.find(file);
     if (it == gFiles.end())
         return (UINT)HFILE_ERROR;
@@ -265,6 +284,7 @@ UINT _lwrite(HFILE file, LPCCH buffer, UINT count) {
 }
 
 HFILE _lclose(HFILE file) {
+    Called(__func__);
     auto it = gFiles.find(file);
     if (it == gFiles.end())
         return HFILE_ERROR;
@@ -275,6 +295,7 @@ HFILE _lclose(HFILE file) {
 }
 
 BOOL CreateDirectoryA(LPCSTR path, void*) {
+    Called(__func__);
     if (mkdir(host::HostPath(path).c_str(), 0755) != 0)
         return FALSE;
     gWorld.createdDirectories.push_back(path);
@@ -282,6 +303,7 @@ BOOL CreateDirectoryA(LPCSTR path, void*) {
 }
 
 DWORD GetFileAttributesA(LPCSTR path) {
+    Called(__func__);
     struct stat st;
     if (stat(host::HostPath(path).c_str(), &st) != 0)
         return INVALID_FILE_ATTRIBUTES;
@@ -292,6 +314,7 @@ DWORD GetFileAttributesA(LPCSTR path) {
 }
 
 BOOL MoveFileExA(LPCSTR from, LPCSTR to, DWORD flags) {
+    Called(__func__);
     if (gWorld.fail.moveFile || IsReadOnly(to))
         return FALSE;
     std::string dst = host::HostPath(to);
@@ -302,6 +325,7 @@ BOOL MoveFileExA(LPCSTR from, LPCSTR to, DWORD flags) {
 }
 
 BOOL DeleteFileA(LPCSTR path) {
+    Called(__func__);
     if (IsReadOnly(path))
         return FALSE;
     return unlink(host::HostPath(path).c_str()) == 0;
@@ -310,6 +334,7 @@ BOOL DeleteFileA(LPCSTR path) {
 // Paths, memory, libraries.
 
 DWORD GetModuleFileNameA(HMODULE, LPSTR buffer, DWORD size) {
+    Called(__func__);
     if (gWorld.fail.moduleFileName || gWorld.modulePath.empty())
         return 0;
     // Windows truncates and returns the buffer size when the path is too long.
@@ -326,6 +351,7 @@ DWORD GetModuleFileNameA(HMODULE, LPSTR buffer, DWORD size) {
 }
 
 UINT GetWindowsDirectoryA(LPSTR buffer, UINT size) {
+    Called(__func__);
     if (gWorld.fail.windowsDirectory)
         return 0;
     DWORD r;
@@ -334,6 +360,7 @@ UINT GetWindowsDirectoryA(LPSTR buffer, UINT size) {
 }
 
 DWORD GetShortPathNameA(LPCSTR longPath, LPSTR shortPath, DWORD size) {
+    Called(__func__);
     if (gWorld.fail.shortPathName || !host::Exists(longPath))
         return 0;
     DWORD r;
@@ -342,31 +369,51 @@ DWORD GetShortPathNameA(LPCSTR longPath, LPSTR shortPath, DWORD size) {
 }
 
 HLOCAL LocalAlloc(UINT, SIZE_T bytes) {
+    Called(__func__);
     if (gWorld.fail.localAlloc)
         return nullptr;
     return malloc(bytes);
 }
 
 HLOCAL LocalFree(HLOCAL memory) {
+    Called(__func__);
     free(memory);
     return nullptr;
 }
 
 HMODULE LoadLibraryA(LPCSTR name) {
+    Called(__func__);
     if (gWorld.fail.loadLibrary || Lower(name) != "kernel32.dll")
         return nullptr;
     gWorld.loadLibraryCalls++;
     return kKernel32;
 }
 
+HMODULE GetModuleHandleA(LPCSTR name) {
+    Called(__func__);
+    return name && Lower(name) == "kernel32.dll" ? kKernel32 : nullptr;
+}
+
 FARPROC GetProcAddress(HMODULE module, LPCSTR name) {
-    if (module != kKernel32 || gWorld.fail.getProcAddress ||
-        strcmp(name, "GetDiskFreeSpaceExA") != 0)
+    Called(__func__);
+    if (module != kKernel32)
         return nullptr;
-    return reinterpret_cast<FARPROC>(reinterpret_cast<void*>(&HostDiskFreeEx));
+    if (strcmp(name, "GetDiskFreeSpaceExA") == 0 && !gWorld.fail.getProcAddress)
+        return reinterpret_cast<FARPROC>(reinterpret_cast<void*>(&HostDiskFreeEx));
+    if (strcmp(name, "SetDefaultDllDirectories") == 0 && !gWorld.fail.noDefaultDllDirectories)
+        return reinterpret_cast<FARPROC>(reinterpret_cast<void*>(&HostSetDefaultDllDirectories));
+    return nullptr;
+}
+
+BOOL SetDllDirectoryA(LPCSTR path) {
+    Called(__func__);
+    gWorld.dllSearch.push_back(std::string("SetDllDirectoryA \"") + (path ? path : "(null)") +
+                               "\"");
+    return TRUE;
 }
 
 BOOL FreeLibrary(HMODULE module) {
+    Called(__func__);
     if (module != kKernel32)
         return FALSE;
     gWorld.freeLibraryCalls++;
@@ -375,6 +422,7 @@ BOOL FreeLibrary(HMODULE module) {
 
 BOOL GetDiskFreeSpaceA(LPCSTR root, DWORD* sectorsPerCluster, DWORD* bytesPerSector,
                        DWORD* freeClusters, DWORD* totalClusters) {
+    Called(__func__);
     gWorld.lastDiskQuery[1] = root;
     if (gWorld.fail.diskFree)
         return FALSE;
@@ -388,17 +436,20 @@ BOOL GetDiskFreeSpaceA(LPCSTR root, DWORD* sectorsPerCluster, DWORD* bytesPerSec
 // Activation and start of the saver.
 
 BOOL WritePrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR value, LPCSTR file) {
+    Called(__func__);
     gWorld.profileWrites.push_back({section, key, value ? value : "", file});
     return TRUE;
 }
 
 BOOL SystemParametersInfoA(UINT action, UINT param, void*, UINT winIni) {
+    Called(__func__);
     if (action == SPI_SETSCREENSAVEACTIVE && (winIni & SPIF_UPDATEINIFILE))
         gWorld.screenSaverActive.push_back(param);
     return TRUE;
 }
 
 UINT WinExec(LPCSTR commandLine, UINT show) {
+    Called(__func__);
     gWorld.winExecs.push_back(std::string(commandLine) + " show=" + std::to_string(show));
     return 33;
 }
@@ -406,12 +457,14 @@ UINT WinExec(LPCSTR commandLine, UINT show) {
 // Windows, messages and dialogs.
 
 WORD RegisterClassA(const WNDCLASSA* windowClass) {
+    Called(__func__);
     gClasses[windowClass->lpszClassName] = windowClass->lpfnWndProc;
     return 1;
 }
 
 HWND CreateWindowExA(DWORD, LPCSTR className, LPCSTR, DWORD, int, int, int, int, HWND, HMENU,
                      HINSTANCE, LPVOID) {
+    Called(__func__);
     auto it = gClasses.find(className);
     if (it == gClasses.end())
         return nullptr;
@@ -429,13 +482,16 @@ HWND CreateWindowExA(DWORD, LPCSTR className, LPCSTR, DWORD, int, int, int, int,
 }
 
 BOOL ShowWindow(HWND window, int) {
+    Called(__func__);
     return gWindows.count(window) ? TRUE : FALSE;
 }
 BOOL UpdateWindow(HWND window) {
+    Called(__func__);
     return gWindows.count(window) ? TRUE : FALSE;
 }
 
 BOOL GetMessageA(MSG* msg, HWND, UINT, UINT) {
+    Called(__func__);
     if (gQueue.empty()) {
         // Nothing would ever arrive: on Windows the loop would wait for ever.
         msg->message = WM_QUIT;
@@ -448,10 +504,12 @@ BOOL GetMessageA(MSG* msg, HWND, UINT, UINT) {
 }
 
 BOOL TranslateMessage(const MSG*) {
+    Called(__func__);
     return FALSE;
 }
 
 LRESULT DispatchMessageA(const MSG* msg) {
+    Called(__func__);
     auto it = gWindows.find(msg->hwnd);
     if (it == gWindows.end() || !it->second.wndProc)
         return 0;
@@ -459,10 +517,12 @@ LRESULT DispatchMessageA(const MSG* msg) {
 }
 
 LRESULT DefWindowProcA(HWND, UINT, WPARAM, LPARAM) {
+    Called(__func__);
     return 0;
 }
 
 void PostQuitMessage(int exitCode) {
+    Called(__func__);
     MSG m{};
     m.message = WM_QUIT;
     m.wParam = (WPARAM)exitCode;
@@ -470,6 +530,7 @@ void PostQuitMessage(int exitCode) {
 }
 
 BOOL PostMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    Called(__func__);
     MSG m{};
     m.hwnd = window;
     m.message = message;
@@ -480,6 +541,7 @@ BOOL PostMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
 }
 
 int MessageBoxA(HWND, LPCSTR text, LPCSTR caption, UINT style) {
+    Called(__func__);
     int answer = 0;
     size_t used = gWorld.boxes.size();
     if (used < gWorld.answers.size())
@@ -489,23 +551,28 @@ int MessageBoxA(HWND, LPCSTR text, LPCSTR caption, UINT style) {
 }
 
 HCURSOR LoadCursorA(HINSTANCE, LPCSTR name) {
+    Called(__func__);
     return (HCURSOR)(uintptr_t)name;
 }
 HICON LoadIconA(HINSTANCE, LPCSTR name) {
+    Called(__func__);
     return (HICON)(uintptr_t)name;
 }
 
 HCURSOR SetCursor(HCURSOR cursor) {
+    Called(__func__);
     LPCSTR name = (LPCSTR)(uintptr_t)cursor;
     gWorld.cursors.push_back(name == IDC_WAIT ? "wait" : name == IDC_ARROW ? "arrow" : "other");
     return nullptr;
 }
 
 HGDIOBJ GetStockObject(int object) {
+    Called(__func__);
     return reinterpret_cast<HGDIOBJ>((uintptr_t)object + 1);
 }
 
 INT_PTR DialogBoxParamA(HINSTANCE, LPCSTR, HWND, DLGPROC proc, LPARAM param) {
+    Called(__func__);
     if (gWorld.fail.dialog)
         return -1;
     HWND d = NewWindow();
@@ -531,6 +598,7 @@ INT_PTR DialogBoxParamA(HINSTANCE, LPCSTR, HWND, DLGPROC proc, LPARAM param) {
 }
 
 BOOL EndDialog(HWND dialog, INT_PTR result) {
+    Called(__func__);
     auto it = gWindows.find(dialog);
     if (it == gWindows.end())
         return FALSE;
@@ -540,34 +608,41 @@ BOOL EndDialog(HWND dialog, INT_PTR result) {
 }
 
 BOOL SetWindowTextA(HWND, LPCSTR text) {
+    Called(__func__);
     gWorld.dialogTitle = text;
     return TRUE;
 }
 
 BOOL SetDlgItemTextA(HWND, int id, LPCSTR text) {
+    Called(__func__);
     if (id == 1001)
         gWorld.dialogLine = text;
     return TRUE;
 }
 
 HWND GetDlgItem(HWND dialog, int id) {
+    Called(__func__);
     return reinterpret_cast<HWND>(reinterpret_cast<uintptr_t>(dialog) * 0x10000 + (uintptr_t)id);
 }
 
 BOOL GetWindowRect(HWND, RECT* rect) {
+    Called(__func__);
     *rect = RECT{0, 0, 281, 130};
     return TRUE;
 }
 
 int GetSystemMetrics(int index) {
+    Called(__func__);
     return index == SM_CXSCREEN ? 1024 : 768;
 }
 
 BOOL MoveWindow(HWND, int, int, int, int, BOOL) {
+    Called(__func__);
     return TRUE;
 }
 
 LONG GetWindowLongA(HWND, int index) {
+    Called(__func__);
     if (index == GWL_HINSTANCE)
         return (LONG) reinterpret_cast<uintptr_t>(host::Instance());
     return 0;

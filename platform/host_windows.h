@@ -145,6 +145,8 @@ struct RECT {
 #define FILE_ATTRIBUTE_READONLY 0x00000001
 #define FILE_ATTRIBUTE_DIRECTORY 0x00000010
 
+#define LOAD_LIBRARY_SEARCH_SYSTEM32 0x00000800
+
 #define SPI_SETSCREENSAVEACTIVE 0x0011
 #define SPIF_UPDATEINIFILE 0x0001
 
@@ -166,9 +168,11 @@ UINT GetWindowsDirectoryA(LPSTR buffer, UINT size);
 DWORD GetShortPathNameA(LPCSTR longPath, LPSTR shortPath, DWORD size);
 HLOCAL LocalAlloc(UINT flags, SIZE_T bytes);
 HLOCAL LocalFree(HLOCAL memory);
+HMODULE GetModuleHandleA(LPCSTR name);
 HMODULE LoadLibraryA(LPCSTR name);
 FARPROC GetProcAddress(HMODULE module, LPCSTR name);
 BOOL FreeLibrary(HMODULE module);
+BOOL SetDllDirectoryA(LPCSTR path);
 BOOL GetDiskFreeSpaceA(LPCSTR root, DWORD* sectorsPerCluster, DWORD* bytesPerSector,
                        DWORD* freeClusters, DWORD* totalClusters);
 

@@ -126,13 +126,13 @@ void ExpectInstalledAndStarted(const WineRun& run, const std::string& installer,
               WindowsDir + "\\" + saver);
     EXPECT_EQ(run.UserRegistryValue("Control Panel\\Desktop", "ScreenSaveActive"), "1");
 
-    // Started once, by its bare name with no arguments, from the Windows
+    // Started once, by its full path with no arguments, from the Windows
     // directory.
     const std::vector<std::string> starts = run.ProbeStarts();
     ASSERT_EQ(starts.size(), 1u);
-    const std::string expectedPath = UpperAscii(WindowsDir + "\\" + saver);
-    EXPECT_EQ(starts[0].substr(0, starts[0].find('\t')), saver);
-    EXPECT_EQ(UpperAscii(starts[0].substr(starts[0].find('\t') + 1)), expectedPath);
+    const std::string expectedPath = WindowsDir + "\\" + saver;
+    EXPECT_EQ(starts[0].substr(0, starts[0].find('\t')), "\"" + expectedPath + "\"");
+    EXPECT_EQ(UpperAscii(starts[0].substr(starts[0].find('\t') + 1)), UpperAscii(expectedPath));
 }
 
 struct NamingCase {
@@ -188,6 +188,27 @@ INSTANTIATE_TEST_SUITE_P(Wine, InstallerNames,
                                  name += isalnum((unsigned char)ch) ? ch : '_';
                              return name;
                          });
+
+// A namesake of the saver downloaded beside the installer is found first by
+// a search for the bare name; the saver that starts must be the one just
+// installed.
+TEST(InstallerHardening, StartsTheInstalledSaverNotANamesakeInTheDownloadFolder) {
+    WineCase wc;
+    wc.package = SamplePackage("Fish Tank", 2000);
+    const std::string probe = AsText(e2e::ProbeSaver());
+    wc.files = {{"C:\\Downloads\\MYSAVER.SCR", probe}};
+    wc.answers = {"ok", "ok"};
+    // Wine loads its own DLLs whatever a download folder holds, so a planted
+    // DLL proves nothing here; the trace shows that the search is restricted.
+    wc.wineDebug = "-all,+relay";
+    WineRun run = e2e::RunInstaller(wc);
+
+    EXPECT_EQ(run.exitCode, 0) << run.log;
+    EXPECT_NE(run.wineOutput.find("SetDefaultDllDirectories(00000800)"), std::string::npos);
+    run.wineOutput.clear(); // too long to be of use in a message
+    SCOPED_TRACE(run.Describe());
+    ExpectInstalledAndStarted(run, wc.installerName, wc.package);
+}
 
 // The example a user of "Fish Tank" sees, word for word; its data file is big
 // enough that the installation dialog stands long enough to be seen.

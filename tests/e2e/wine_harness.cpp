@@ -436,7 +436,7 @@ void RunBoxbot(const Sandbox& box, const std::string& name, const std::vector<st
     const std::vector<std::pair<std::string, std::string>> env = {
         {"WINEPREFIX", box.prefix.string()},
         {"WINEARCH", "win32"},
-        {"WINEDEBUG", "-all"},
+        {"WINEDEBUG", wineDebug},
     };
     const std::vector<std::string> unset = {"DISPLAY", "WAYLAND_DISPLAY"};
     auto wine = [&](std::vector<std::string> argv) {
@@ -480,7 +480,8 @@ BotLog WineRun::RunProgram(const std::vector<std::string>& command,
     if (endAfterMs)
         options = {"--end-after", std::to_string(endAfterMs)};
     BotLog result;
-    RunBoxbot(*sandbox, "program", options, command, sandbox->Resolve("C:\\windows"), &result);
+    RunBoxbot(*sandbox, "program", options, command, sandbox->Resolve("C:\\windows"), "-all",
+              &result);
     return result;
 }
 
@@ -512,7 +513,7 @@ WineRun RunInstaller(const WineCase& wineCase) {
     if (wineCase.lingerSeconds)
         options = {"--linger", std::to_string(wineCase.lingerSeconds)};
     RunBoxbot(box, "installer", options, {"C:\\Downloads\\" + wineCase.installerName}, downloads,
-              &run);
+              wineCase.wineDebug, &run);
     return run;
 }
 

@@ -89,6 +89,8 @@ struct WineCase {
     // How long to follow the programs the installer starts (the saver's
     // settings dialog) after it exits; 0 for not at all.
     unsigned lingerSeconds = 0;
+    // Wine's debug channels for the run; what they print is in wineOutput.
+    std::string wineDebug = "-all";
 };
 
 class Sandbox;

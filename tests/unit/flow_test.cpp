@@ -35,7 +35,7 @@ TEST_F(FlowTest, ConfirmsInstallsReportsAndStartsTheSaver) {
               "C:\\WINDOWS\\TORVANIX\\MOREVANE\\MYSAVER directory.");
     EXPECT_EQ(done.style, UINT(MB_OK | MB_ICONEXCLAMATION));
 
-    EXPECT_EQ(world->winExecs, std::vector<std::string>{"MYSAVER.SCR show=5"});
+    EXPECT_EQ(world->winExecs, std::vector<std::string>{"\"C:\\windows\\MYSAVER.SCR\" show=5"});
     EXPECT_EQ(world->cursors, (std::vector<std::string>{"wait", "arrow"}));
     EXPECT_EQ(world->dialogTitle, "Fish Tank Screen Saver Installation");
     EXPECT_EQ(world->dialogLine, "Fish Tank Screen Saver");
@@ -73,6 +73,8 @@ TEST_F(FlowTest, NamesFollowTheInstallersFileName) {
         {"MySaver.exe", "C:\\", "MYSAVER.SCR", "C:\\", "C:\\TORVANIX\\MOREVANE\\MYSAVER"},
         {"\xe9t\xe9.exe", "C:\\windows", "\xe9T\xe9.SCR", "C:\\WINDOWS",
          "C:\\WINDOWS\\TORVANIX\\MOREVANE\\\xe9T\xe9"},
+        {"My Saver.exe", "C:\\WINDOWS", "MY SAVER.SCR", "C:\\WINDOWS",
+         "C:\\WINDOWS\\TORVANIX\\MOREVANE\\MY SAVER"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.installer);
@@ -89,11 +91,41 @@ TEST_F(FlowTest, NamesFollowTheInstallersFileName) {
         EXPECT_NE(world->boxes[1].text.find(std::string(" ") + c.dataDirectory + " directory."),
                   std::string::npos)
             << world->boxes[1].text;
-        EXPECT_EQ(world->winExecs, std::vector<std::string>{std::string(c.saver) + " show=5"});
         std::string windows = c.windows;
         if (windows.back() != '\\')
             windows += '\\';
         EXPECT_TRUE(host::Exists(windows + c.saver));
+        // The saver just installed, by its full path: never a namesake that
+        // the search for a bare name would find first.
+        EXPECT_EQ(world->winExecs,
+                  std::vector<std::string>{"\"" + windows + c.saver + "\" show=5"});
+    }
+}
+
+// Before any box or dialog can make Windows load a DLL, DLLs may come from
+// the system folder only; where the function for that is missing, the
+// current folder at least leaves the search.
+TEST_F(FlowTest, DllSearchIsRestrictedBeforeAnythingElse) {
+    for (bool missing : {false, true}) {
+        SCOPED_TRACE(missing ? "without SetDefaultDllDirectories" : "with it");
+        TearDown();
+        SetUp();
+        world->fail.noDefaultDllDirectories = missing;
+        PlaceInstaller(FishTank());
+        world->answers = {IDOK, IDOK};
+        EXPECT_EQ(RunInstaller(), 0);
+        const std::vector<std::string> first(
+            world->calls.begin(), world->calls.begin() + std::min<size_t>(3, world->calls.size()));
+        if (missing) {
+            EXPECT_EQ(first, (std::vector<std::string>{"GetModuleHandleA", "GetProcAddress",
+                                                       "SetDllDirectoryA"}));
+            EXPECT_EQ(world->dllSearch, std::vector<std::string>{"SetDllDirectoryA \"\""});
+        } else {
+            EXPECT_EQ(first, (std::vector<std::string>{"GetModuleHandleA", "GetProcAddress",
+                                                       "SetDefaultDllDirectories"}));
+            EXPECT_EQ(world->dllSearch, std::vector<std::string>{"SetDefaultDllDirectories 0x800"});
+        }
+        EXPECT_EQ(world->boxes.size(), 2u);
     }
 }
 

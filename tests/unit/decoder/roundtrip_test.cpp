@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <random>
 #include <string>
@@ -46,6 +47,12 @@ void Verify(const std::vector<uint8_t>& input, const std::string& what) {
                              static_cast<int32_t>(input.size()));
         again.resize(input.size());
         EXPECT_EQ(again, input) << what << " at level " << Name(level) << ", plain decoder";
+        // Whole streams: ones in place of the zero bits the decoder would read
+        // past the stored bytes change nothing.
+        std::vector<uint8_t> padded = stored;
+        padded.insert(padded.end(), 8, 0xFF);
+        EXPECT_EQ(DecodeMemory(padded, static_cast<uint32_t>(input.size())), input)
+            << what << " at level " << Name(level) << " needs bits past its stored bytes";
     }
 }
 
@@ -109,6 +116,17 @@ TEST(RoundTrip, CorpusFiles) {
         std::vector<uint8_t> input;
         LOAD_SHARED_OR_SKIP(std::string("corpus/") + name, input);
         Verify(input, name);
+    }
+}
+
+TEST(RoundTrip, ProgressRisesToTheWholeSize) {
+    std::vector<uint8_t> input = Text(300000);
+    for (Level level : AllLevels) {
+        std::vector<size_t> reports;
+        EncodeStream(input, level, [&](size_t done) { reports.push_back(done); });
+        ASSERT_GE(reports.size(), 4u) << Name(level);
+        EXPECT_TRUE(std::is_sorted(reports.begin(), reports.end())) << Name(level);
+        EXPECT_EQ(reports.back(), input.size()) << Name(level);
     }
 }
 
