@@ -427,7 +427,8 @@ void ParseLog(BotLog* out) {
 // Runs boxbot with its options and the command in the sandbox's prefix,
 // waits for the prefix's server to end and reads the log.
 void RunBoxbot(const Sandbox& box, const std::string& name, const std::vector<std::string>& options,
-               const std::vector<std::string>& command, const fs::path& cwd, BotLog* out) {
+               const std::vector<std::string>& command, const fs::path& cwd,
+               const std::string& wineDebug, BotLog* out) {
     const std::string boxbot = Win32BuildDir() + "/boxbot.exe";
     if (!fs::exists(boxbot))
         throw std::runtime_error("no " + boxbot + " (run make win32)");
