@@ -7,7 +7,7 @@ WIN32   := $(BUILD)/win32
 JOBS    ?= $(shell nproc)
 CMAKE_FLAGS ?=
 
-.PHONY: all deps host win32 test demo bench fuzz format clean
+.PHONY: all deps host win32 test demo screenshots bench fuzz format clean
 
 all: host win32
 
@@ -30,6 +30,12 @@ test: all
 
 demo: all
 	@scripts/demo
+
+# The pictures in docs/: needs a virtual display and ImageMagick, which only
+# this target installs.
+screenshots: all
+	@scripts/install-deps --screenshots
+	@scripts/screenshots
 
 bench: host
 	@cmake --build $(HOST) --target benchmarks
