@@ -11,7 +11,8 @@ enum class Level {
     Fast,   // greedy over a short match search: for quick trial packages
     Greedy, // longest match at every step, full search: a reference point
     Lazy,   // defers a match by one byte when the next one is longer
-    Best,   // parse priced bit by bit under the adaptive code: what ships
+    Best,   // shortest paths priced under the adaptive code, then repriced
+            // by the counts they end with: what ships
 };
 
 // Told how many input bytes the parse has got through so far, now and then
