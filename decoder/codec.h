@@ -15,6 +15,14 @@ enum class Level {
             // by the counts they end with: what ships
 };
 
+// The levels by the names the authoring tool takes, fastest first.
+struct LevelName {
+    Level level;
+    const char* name;
+};
+inline constexpr LevelName LevelNames[] = {
+    {Level::Fast, "fast"}, {Level::Greedy, "greedy"}, {Level::Lazy, "lazy"}, {Level::Best, "best"}};
+
 // Told how many input bytes the parse has got through so far, now and then
 // and once at the end with the whole size: for a progress display.
 using EncodeProgress = std::function<void(size_t done)>;
