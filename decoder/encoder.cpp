@@ -15,7 +15,6 @@
 
 #include <algorithm>
 #include <array>
-#include <cmath>
 #include <limits>
 #include <utility>
 
@@ -336,7 +335,7 @@ void ParseLazy(Work& w, int maxChain) {
 
 // Prices of the symbols, in sixteenths of a bit, so that the fractional
 // prices of the later passes keep their differences.
-constexpr uint32_t Scale = 16;
+constexpr uint32_t Scale = 16; // Log2InSixteenths counts in the same unit
 using PriceTable = std::array<uint32_t, SymbolCount>;
 
 int CodeLength(const AdaptiveTree& tree, int symbol) {
@@ -356,16 +355,35 @@ PriceTable CodeLengthPrices(const AdaptiveTree& tree) {
     return price;
 }
 
+// log2(x) in sixteenths, rounded down, for x from 1 to 65535, in integers:
+// floating point could round differently on another machine (the x87 keeps
+// more bits than SSE), and the same input must give the same stream on
+// every build of the authoring tool. Each squaring of the mantissa, kept in
+// [1, 2) as a fixed-point number, yields one more bit of the fraction.
+uint32_t Log2InSixteenths(uint32_t x) {
+    int whole = 31 - __builtin_clz(x);
+    uint32_t mantissa = whole <= 15 ? x << (15 - whole) : x >> (whole - 15); // 1.15 bits
+    uint32_t result = static_cast<uint32_t>(whole);
+    for (int bit = 0; bit < 4; ++bit) {
+        mantissa = mantissa * mantissa >> 15;
+        result <<= 1;
+        if (mantissa >= 1u << 16) {
+            mantissa >>= 1;
+            result |= 1;
+        }
+    }
+    return result;
+}
+
 // What each symbol costs on average over a stretch whose counts end as the
 // tree's weights: the adaptive code's total for a stretch depends, near
 // enough, only on the counts it ends with, so one more use of a symbol costs
 // about the log of the root's weight over the symbol's, taken at the end.
 PriceTable WeightPrices(const AdaptiveTree& tree) {
     PriceTable price;
-    double root = tree.Freq[RootNode];
+    uint32_t root = Log2InSixteenths(tree.Freq[RootNode]);
     for (int s = 0; s < SymbolCount; ++s) {
-        double weight = tree.Freq[tree.Parent[s + NodeCount]];
-        price[s] = static_cast<uint32_t>(std::lround(Scale * std::log2(root / weight)));
+        price[s] = root - Log2InSixteenths(tree.Freq[tree.Parent[s + NodeCount]]);
     }
     return price;
 }
