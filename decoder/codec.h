@@ -11,8 +11,17 @@ enum class Level {
     Fast,   // greedy over a short match search: for quick trial packages
     Greedy, // longest match at every step, full search: a reference point
     Lazy,   // defers a match by one byte when the next one is longer
-    Best,   // parse priced bit by bit under the adaptive code: what ships
+    Best,   // shortest paths priced under the adaptive code, then repriced
+            // by the counts they end with: what ships
 };
+
+// The levels by the names the authoring tool takes, fastest first.
+struct LevelName {
+    Level level;
+    const char* name;
+};
+inline constexpr LevelName LevelNames[] = {
+    {Level::Fast, "fast"}, {Level::Greedy, "greedy"}, {Level::Lazy, "lazy"}, {Level::Best, "best"}};
 
 // Told how many input bytes the parse has got through so far, now and then
 // and once at the end with the whole size: for a progress display.

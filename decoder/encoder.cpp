@@ -14,6 +14,7 @@
 #include "decoder/tree.h"
 
 #include <algorithm>
+#include <array>
 #include <limits>
 #include <utility>
 
@@ -106,16 +107,8 @@ class SymbolWriter {
         out_.Put(static_cast<uint32_t>(offset & 63), 6);
     }
 
-    // Code length of every symbol now: the price of choosing it next.
-    void Prices(int* bits) const {
-        for (int s = 0; s < SymbolCount; ++s) {
-            int depth = 0;
-            for (int x = tree_.Parent[s + NodeCount]; x != RootNode; x = tree_.Parent[x]) {
-                ++depth;
-            }
-            bits[s] = depth;
-        }
-    }
+    // The tree as the decoder will hold it before the next symbol.
+    const AdaptiveTree& Tree() const { return tree_; }
 
   private:
     BitWriter& out_;
@@ -191,6 +184,96 @@ class MatchFinder {
     int maxChain_;
 };
 
+// Binary trees of the window's strings, one per hash of their first three
+// bytes. Each position goes in as the root of its tree, so every node is
+// nearer than the nodes below it, and the nodes are in the order of the
+// strings that start there. The walk down from the root, which splits the
+// tree around the new string, therefore meets for each match length the
+// nearest position that gives it: one pass finds the matches and inserts the
+// position, in steps that grow with the log of the window rather than with
+// the number of positions sharing a hash, which a parse that searches at
+// every position cannot afford on repetitive input. A node whose first
+// MaxMatch bytes equal the new string's is dropped: farther and no better.
+class TreeFinder {
+  public:
+    // The blanks before RingStart go in as history.
+    explicit TreeFinder(const std::vector<uint8_t>& buf)
+        : buf_(buf), head_(1 << HashBits, -1), child_(2 * Slots, -1) {
+        Match ignored[MaxMatch];
+        for (size_t pos = 0; pos < RingStart && pos < buf.size(); ++pos) {
+            Find(pos, ignored);
+        }
+    }
+
+    // As MatchFinder::Find, and called at every position in turn.
+    int Find(size_t pos, Match* out) {
+        int maxLen = static_cast<int>(std::min<size_t>(MaxMatch, buf_.size() - pos));
+        if (maxLen < MinMatch) {
+            return 0;
+        }
+        const uint8_t* here = &buf_[pos];
+        uint32_t h = Hash(here);
+        int32_t cand = head_[h];
+        head_[h] = static_cast<int32_t>(pos);
+        // Where the next node below and above the new string go, and how
+        // many leading bytes the new string shares with each of those bounds:
+        // every node between them shares at least the smaller count.
+        int32_t* below = &child_[2 * Slot(pos)];
+        int32_t* above = below + 1;
+        int belowLen = 0;
+        int aboveLen = 0;
+        int best = MinMatch - 1;
+        int found = 0;
+        while (cand >= 0 && pos - static_cast<size_t>(cand) <= static_cast<size_t>(MaxDistance)) {
+            const uint8_t* there = &buf_[cand];
+            int32_t* links = &child_[2 * Slot(static_cast<size_t>(cand))];
+            int len = std::min(belowLen, aboveLen);
+            while (len < maxLen && there[len] == here[len]) {
+                ++len;
+            }
+            if (len > best) {
+                best = len;
+                out[found++] = Match{len, static_cast<int>(pos - static_cast<size_t>(cand))};
+            }
+            if (len == maxLen) {
+                *below = links[0];
+                *above = links[1];
+                return found;
+            }
+            if (there[len] < here[len]) {
+                *below = cand;
+                below = &links[1];
+                belowLen = len;
+                cand = *below;
+            } else {
+                *above = cand;
+                above = &links[0];
+                aboveLen = len;
+                cand = *above;
+            }
+        }
+        // The rest lies beyond the window: cut it off.
+        *below = -1;
+        *above = -1;
+        return found;
+    }
+
+  private:
+    static constexpr int HashBits = 16;
+    // Twice the window, so that a node's links stay its own while it can
+    // still be reached.
+    static constexpr size_t Slots = 2 * RingSize;
+    static size_t Slot(size_t pos) { return pos & (Slots - 1); }
+    static uint32_t Hash(const uint8_t* p) {
+        uint32_t v = static_cast<uint32_t>(p[0]) << 16 | static_cast<uint32_t>(p[1]) << 8 | p[2];
+        return (v * 2654435761u) >> (32 - HashBits);
+    }
+
+    const std::vector<uint8_t>& buf_;
+    std::vector<int32_t> head_;
+    std::vector<int32_t> child_; // below, above of each position's slot
+};
+
 struct Work {
     std::vector<uint8_t> buf; // the blanks, then the input
     BitWriter bits;
@@ -250,62 +333,257 @@ void ParseLazy(Work& w, int maxChain) {
     }
 }
 
-// Parses a block at a time by shortest path: every literal and every match
-// length at each position is priced in bits under the tree as it stands at
-// the block's start, and the cheapest way through the block is sent. Blocks
-// are short, so the prices follow the adaptive code closely.
-void ParseOptimal(Work& w, int maxChain, size_t blockSize) {
-    MatchFinder finder(w.buf, maxChain);
-    constexpr uint32_t Unreached = std::numeric_limits<uint32_t>::max();
-    std::vector<uint32_t> cost(blockSize + 1);
-    std::vector<Match> step(blockSize + 1);
-    std::vector<Match> path;
-    int price[SymbolCount];
-    Match found[MaxMatch];
+// Prices of the symbols, in sixteenths of a bit, so that the fractional
+// prices of the later passes keep their differences.
+constexpr uint32_t Scale = 16; // Log2InSixteenths counts in the same unit
+using PriceTable = std::array<uint32_t, SymbolCount>;
 
-    for (size_t start = RingStart; start < w.buf.size();) {
-        w.Reached(start);
-        size_t end = std::min(w.buf.size(), start + blockSize);
-        size_t n = end - start;
-        w.symbols.Prices(price);
-        std::fill(cost.begin(), cost.begin() + n + 1, Unreached);
-        cost[0] = 0;
+int CodeLength(const AdaptiveTree& tree, int symbol) {
+    int depth = 0;
+    for (int x = tree.Parent[symbol + NodeCount]; x != RootNode; x = tree.Parent[x]) {
+        ++depth;
+    }
+    return depth;
+}
+
+// What each symbol would cost next: its code length now.
+PriceTable CodeLengthPrices(const AdaptiveTree& tree) {
+    PriceTable price;
+    for (int s = 0; s < SymbolCount; ++s) {
+        price[s] = CodeLength(tree, s) * Scale;
+    }
+    return price;
+}
+
+// log2(x) in sixteenths, rounded down, for x from 1 to 65535, in integers:
+// floating point could round differently on another machine (the x87 keeps
+// more bits than SSE), and the same input must give the same stream on
+// every build of the authoring tool. Each squaring of the mantissa, kept in
+// [1, 2) as a fixed-point number, yields one more bit of the fraction.
+uint32_t Log2InSixteenths(uint32_t x) {
+    int whole = 31 - __builtin_clz(x);
+    uint32_t mantissa = whole <= 15 ? x << (15 - whole) : x >> (whole - 15); // 1.15 bits
+    uint32_t result = static_cast<uint32_t>(whole);
+    for (int bit = 0; bit < 4; ++bit) {
+        mantissa = mantissa * mantissa >> 15;
+        result <<= 1;
+        if (mantissa >= 1u << 16) {
+            mantissa >>= 1;
+            result |= 1;
+        }
+    }
+    return result;
+}
+
+// What each symbol costs on average over a stretch whose counts end as the
+// tree's weights: the adaptive code's total for a stretch depends, near
+// enough, only on the counts it ends with, so one more use of a symbol costs
+// about the log of the root's weight over the symbol's, taken at the end.
+PriceTable WeightPrices(const AdaptiveTree& tree) {
+    PriceTable price;
+    uint32_t root = Log2InSixteenths(tree.Freq[RootNode]);
+    for (int s = 0; s < SymbolCount; ++s) {
+        price[s] = root - Log2InSixteenths(tree.Freq[tree.Parent[s + NodeCount]]);
+    }
+    return price;
+}
+
+// Prices that change along a chunk: table k holds from position from[k] up
+// to from[k + 1].
+struct PriceSchedule {
+    std::vector<size_t> from;
+    std::vector<PriceTable> table;
+};
+
+// Every match worth considering at each position of a chunk: for each
+// length, the nearest distance that gives it. Found once, priced by every
+// pass.
+struct ChunkMatches {
+    std::vector<Match> list;
+    std::vector<uint32_t> first; // position i's matches are list[first[i] .. first[i + 1])
+
+    void Collect(TreeFinder& finder, size_t start, size_t n) {
+        list.clear();
+        first.resize(n + 1);
+        Match found[MaxMatch];
         for (size_t i = 0; i < n; ++i) {
-            uint32_t here = cost[i];
-            uint32_t lit = here + price[w.buf[start + i]];
-            if (lit < cost[i + 1]) {
-                cost[i + 1] = lit;
-                step[i + 1] = Match{1, 0};
-            }
+            first[i] = static_cast<uint32_t>(list.size());
             int count = finder.Find(start + i, found);
+            list.insert(list.end(), found, found + count);
+        }
+        first[n] = static_cast<uint32_t>(list.size());
+    }
+};
+
+// The cheapest way through positions [from, from + n) of a chunk under the
+// prices, as steps: a literal is a step of length 1 and distance 0. Every
+// length of every match is tried at the nearest distance that gives it,
+// since a nearer offset has the shorter code.
+class ShortestPath {
+  public:
+    void Find(const uint8_t* text, const ChunkMatches& matches, size_t from, size_t n,
+              const PriceSchedule& prices, std::vector<Match>& steps) {
+        cost_.assign(n + 1, std::numeric_limits<uint32_t>::max());
+        step_.resize(n + 1);
+        cost_[0] = 0;
+        size_t k = 0;
+        for (size_t i = 0; i < n; ++i) {
+            while (k + 1 < prices.from.size() && prices.from[k + 1] <= from + i) {
+                ++k;
+            }
+            const PriceTable& price = prices.table[k];
+            uint32_t here = cost_[i];
+            Relax(i + 1, here + price[text[from + i]], Match{1, 0});
             int shorter = MinMatch - 1;
-            for (int m = 0; m < count; ++m) {
-                int longest = std::min<int>(found[m].length, static_cast<int>(n - i));
-                uint32_t offsetBits = OffsetBits(found[m].distance);
+            for (uint32_t m = matches.first[from + i]; m < matches.first[from + i + 1]; ++m) {
+                const Match& found = matches.list[m];
+                int longest = std::min<int>(found.length, static_cast<int>(n - i));
+                uint32_t offsetPrice = OffsetBits(found.distance) * Scale;
                 for (int len = shorter + 1; len <= longest; ++len) {
-                    uint32_t c = here + offsetBits + price[256 - MinMatch + len];
-                    if (c < cost[i + len]) {
-                        cost[i + len] = c;
-                        step[i + len] = Match{len, found[m].distance};
-                    }
+                    Relax(i + len, here + offsetPrice + price[256 - MinMatch + len],
+                          Match{len, found.distance});
                 }
                 shorter = std::max(shorter, longest);
             }
         }
-        path.clear();
-        for (size_t i = n; i > 0; i -= static_cast<size_t>(step[i].length)) {
-            path.push_back(step[i]);
+        steps.clear();
+        for (size_t i = n; i > 0; i -= static_cast<size_t>(step_[i].length)) {
+            steps.push_back(step_[i]);
         }
+        std::reverse(steps.begin(), steps.end());
+    }
+
+  private:
+    void Relax(size_t to, uint32_t cost, Match step) {
+        if (cost < cost_[to]) {
+            cost_[to] = cost;
+            step_[to] = step;
+        }
+    }
+
+    std::vector<uint32_t> cost_;
+    std::vector<Match> step_;
+};
+
+// Follows a parse of a chunk on a copy of the tree: adds up its exact size
+// in bits, and notes the prices for a further pass, one table per stretch
+// between rebuilds, each from the weights at the stretch's end.
+struct Trial {
+    explicit Trial(const AdaptiveTree& start) : tree(start) {}
+
+    void Run(const uint8_t* text, size_t at, const std::vector<Match>& steps) {
+        for (const Match& m : steps) {
+            int symbol = m.distance == 0 ? text[at] : 256 - MinMatch + m.length;
+            if (tree.Freq[RootNode] == FreqLimit) {
+                EndStretch(at);
+            }
+            bits += CodeLength(tree, symbol);
+            UpdateTree(tree, symbol);
+            if (m.distance != 0) {
+                bits += OffsetBits(m.distance);
+            }
+            at += static_cast<size_t>(m.length);
+        }
+    }
+
+    void EndStretch(size_t at) {
+        prices.from.push_back(stretch);
+        prices.table.push_back(WeightPrices(tree));
+        stretch = at;
+    }
+
+    AdaptiveTree tree;
+    uint64_t bits = 0;
+    PriceSchedule prices;
+    size_t stretch = 0; // chunk position where the current stretch began
+};
+
+// One-step lazy over a chunk's matches, as ParseLazy parses: the parse that
+// the best level must never lose to.
+void LazySteps(const ChunkMatches& matches, size_t n, std::vector<Match>& steps) {
+    // The longest match at i that ends within the chunk, if any.
+    auto longest = [&](size_t i) {
+        if (i >= n || matches.first[i] == matches.first[i + 1]) {
+            return Match{0, 0};
+        }
+        Match m = matches.list[matches.first[i + 1] - 1];
+        m.length = std::min<int>(m.length, static_cast<int>(n - i));
+        return m;
+    };
+    steps.clear();
+    for (size_t i = 0; i < n;) {
+        Match here = longest(i);
+        if (here.length < MinMatch || longest(i + 1).length > here.length) {
+            steps.push_back(Match{1, 0});
+            ++i;
+        } else {
+            steps.push_back(here);
+            i += static_cast<size_t>(here.length);
+        }
+    }
+}
+
+// The best level. A chunk at a time: a first parse block by block, each
+// block by shortest path under the code lengths of the tree as the parse
+// before it left it; then passes over the whole chunk priced by the counts
+// that the pass before ended each stretch with, which the code lengths at a
+// block's start know nothing of (at the start of an entry all symbols cost
+// eight or nine bits). Each parse, and the lazy one, is sized exactly under
+// the adaptive code, and the smallest is sent.
+void ParseBest(Work& w) {
+    constexpr size_t ChunkSize = 256 * 1024; // bounds the matches held at once
+    constexpr size_t BlockSize = 4096;
+    constexpr int RepricedPasses = 2;
+    TreeFinder finder(w.buf);
+    ChunkMatches matches;
+    ShortestPath shortest;
+    std::vector<Match> best, trial, block;
+    for (size_t start = RingStart; start < w.buf.size();) {
+        size_t n = std::min(ChunkSize, w.buf.size() - start);
+        const uint8_t* text = &w.buf[start];
+        matches.Collect(finder, start, n);
+
+        Trial first(w.symbols.Tree());
+        best.clear();
+        for (size_t b = 0; b < n; b += BlockSize) {
+            PriceSchedule now{{0}, {CodeLengthPrices(first.tree)}};
+            shortest.Find(text, matches, b, std::min(BlockSize, n - b), now, block);
+            first.Run(text, b, block);
+            best.insert(best.end(), block.begin(), block.end());
+        }
+        first.EndStretch(n);
+        uint64_t bestBits = first.bits;
+        PriceSchedule prices = std::move(first.prices);
+        LazySteps(matches, n, trial);
+        Trial lazy(w.symbols.Tree());
+        lazy.Run(text, 0, trial);
+        if (lazy.bits < bestBits) {
+            bestBits = lazy.bits;
+            best.swap(trial);
+        }
+        for (int pass = 0; pass < RepricedPasses; ++pass) {
+            shortest.Find(text, matches, 0, n, prices, trial);
+            Trial next(w.symbols.Tree());
+            next.Run(text, 0, trial);
+            next.EndStretch(n);
+            if (next.bits < bestBits) {
+                bestBits = next.bits;
+                best.swap(trial);
+            }
+            prices = std::move(next.prices);
+        }
+
         size_t pos = start;
-        for (auto it = path.rbegin(); it != path.rend(); ++it) {
-            if (it->distance == 0) {
+        for (const Match& m : best) {
+            w.Reached(pos);
+            if (m.distance == 0) {
                 w.symbols.Literal(w.buf[pos]);
             } else {
-                w.symbols.Copy(*it);
+                w.symbols.Copy(m);
             }
-            pos += static_cast<size_t>(it->length);
+            pos += static_cast<size_t>(m.length);
         }
-        start = end;
+        start += n;
     }
 }
 
@@ -332,7 +610,7 @@ std::vector<uint8_t> EncodeStream(const uint8_t* data, size_t size, Level level,
         ParseLazy(w, 4096);
         break;
     case Level::Best:
-        ParseOptimal(w, 4096, 4096);
+        ParseBest(w);
         break;
     }
     if (progress) {
