@@ -14,8 +14,10 @@ set(INSTALLER_CFLAGS -Os -fno-exceptions -fno-rtti -fno-asynchronous-unwind-tabl
 # The installer starts at its own entry (platform/win32_startup.cpp), without
 # the C runtime's start-up; msvcrt.dll still serves the string functions and
 # libgcc the stack probe.
+# No link time stamp in the PE header: the same sources give the same bytes,
+# so anyone can rebuild an installer and compare it.
 set(INSTALLER_LDFLAGS -s -nostartfiles -nostdlib -Wl,-e,_WinMainCRTStartup
-    -Wl,--gc-sections,--disable-dynamicbase,--disable-reloc-section)
+    -Wl,--gc-sections,--disable-dynamicbase,--disable-reloc-section,--no-insert-timestamp)
 set(INSTALLER_LIBS msvcrt kernel32 user32 gdi32 gcc)
 
 add_library(installer_core STATIC ${INSTALLER_CORE_SOURCES})
