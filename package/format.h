@@ -18,6 +18,10 @@ enum {
     ExtensionSize = 4,
 };
 
+// The installer seeks in its own file with signed 32-bit offsets: no byte of
+// a package it can read lies at 2 GiB or beyond.
+constexpr uint64_t InstallerReadLimit = uint64_t(1) << 31;
+
 struct PackageHeader {
     char Title[TitleSize]; // NUL-padded; all 32 bytes may be characters
     uint16_t FirstFileNumber;
