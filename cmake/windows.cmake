@@ -32,9 +32,11 @@ set_target_properties(installer PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINA
 
 if(LAYOUT_CHECK)
   add_custom_command(TARGET installer POST_BUILD
-    COMMAND ${LAYOUT_CHECK} check $<TARGET_FILE:installer>
+    COMMAND ${LAYOUT_CHECK} $<TARGET_FILE:installer>
     COMMENT "Checking that the package can be written over LASTRES")
 endif()
+
+add_subdirectory(tools/saverpack)
 
 if(EXISTS ${CMAKE_SOURCE_DIR}/tests/e2e/windows.cmake)
   include(${CMAKE_SOURCE_DIR}/tests/e2e/windows.cmake)
