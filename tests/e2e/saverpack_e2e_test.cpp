@@ -99,6 +99,13 @@ TEST_F(SaverpackUnderWine, TheWindowsBuildMakesTheSameInstallerAndAgreesOnIt) {
         EXPECT_EQ(native.exitCode, 0);
         EXPECT_EQ(Lines(underWine.output), native.out + native.err);
     }
+    // No osslsigncode.exe in the prefix: sign says what it needs.
+    WriteBytes(dir / "key.pem", {'k'});
+    e2e::ProgramRun sign = e2e::RunWineProgram(
+        windows, {"sign", "Native.exe", "--cert", "key.pem", "--key", "key.pem"}, dir);
+    EXPECT_EQ(sign.exitCode, 1);
+    EXPECT_NE(sign.output.find("signing needs osslsigncode on the PATH"), std::string::npos)
+        << sign.output;
 }
 
 } // namespace

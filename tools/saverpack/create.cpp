@@ -106,7 +106,7 @@ std::vector<uint8_t> LoadStub(const CreateOptions& o) {
         pkg::CheckStubLayout(stub);
     } catch (const pkg::PackageError& e) {
         throw Failure((o.stub.empty() ? std::string("the built-in stub") : o.stub) +
-                      ": the installer could not find a package in it: " + e.what());
+                      ": cannot serve as the installer stub: " + e.what());
     }
     return stub;
 }

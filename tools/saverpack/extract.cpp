@@ -147,8 +147,8 @@ int Extract(const std::string& installer, const std::string& folderText, bool fo
     madeGuard.keep = true;
     for (const ExtractTarget& t : targets)
         std::printf("%s\n", TextOf(Below(folder, t.path, t.path.size())).c_str());
-    std::printf("%s: %zu files extracted into %s\n", installer.c_str(), targets.size(),
-                folderText.c_str());
+    std::printf("%s: %zu file%s extracted into %s\n", installer.c_str(), targets.size(),
+                targets.size() == 1 ? "" : "s", folderText.c_str());
     return 0;
 }
 

@@ -31,12 +31,22 @@ std::string JsonString(const std::string& utf8) {
 }
 
 // Controls in a title or name from a hostile package would play tricks on a
-// terminal: shown as '?'.
-std::string Printable(std::string text) {
-    for (char& c : text)
-        if ((unsigned char)c < 0x20 || c == 0x7F)
-            c = '?';
-    return text;
+// terminal: shown as '?'. That includes the C1 controls, which the bytes
+// Windows-1252 leaves undefined become.
+std::string Printable(const std::string& text) {
+    std::string out;
+    for (size_t i = 0; i < text.size(); ++i) {
+        unsigned char c = (unsigned char)text[i];
+        bool c1 = c == 0xC2 && i + 1 < text.size() && (unsigned char)text[i + 1] >= 0x80 &&
+                  (unsigned char)text[i + 1] < 0xA0;
+        if (c < 0x20 || c == 0x7F || c1) {
+            out += '?';
+            i += c1;
+        } else {
+            out += char(c);
+        }
+    }
+    return out;
 }
 
 std::string Ratio(const PackageEntry& e) {
@@ -111,8 +121,11 @@ void PrintJson(const std::string& installer, const Opened& o, const std::string&
 
 int List(const std::string& installer, bool json) {
     Opened o(installer);
-    if (!o.x.where.found || o.x.directory.entries.empty())
-        throw Failure(installer + ": " + o.x.findings.front().text);
+    if (!o.x.where.found || o.x.directory.entries.empty()) {
+        for (const Finding& f : o.x.findings)
+            if (f.stopsExtract)
+                throw Failure(installer + ": " + f.text);
+    }
     std::string signer = SignerOf(o);
     if (json)
         PrintJson(installer, o, signer);
