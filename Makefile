@@ -41,6 +41,7 @@ bench: host
 	@cmake --build $(HOST) --target benchmarks
 	@$(HOST)/bench/codec_bench --benchmark_out=$(abspath $(BUILD))/bench.json \
 	    --benchmark_out_format=json
+	@BUILD=$(abspath $(BUILD)) scripts/bench-saverpack
 
 fuzz: deps
 	@cmake -S . -B $(BUILD)/fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
