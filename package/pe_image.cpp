@@ -38,7 +38,7 @@ struct Section {
     uint32_t virtualAddress, rawSize, rawData;
 };
 
-enum : uint32_t { SubdirectoryFlag = 0x80000000u, NameFlag = 0x80000000u };
+enum : uint32_t { NameFlag = 0x80000000u };
 
 // Everything in the resource section that the package must not overwrite:
 // the tables, names and data entries, and every resource's data.

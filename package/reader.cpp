@@ -5,17 +5,6 @@
 namespace pkg {
 namespace {
 
-enum : uint32_t {
-    DosLfanewOffset = 60,
-    // Signature, file header and the optional header taken as 224 bytes.
-    SectionTableFromLfanew = 4 + 20 + 224,
-    SectionHeaderSize = 40,
-    ResourceDirectoryHeaderSize = 16,
-    ResourceEntrySize = 8,
-    ResourceDataEntrySize = 16,
-    SubdirectoryFlag = 0x80000000u,
-};
-
 // The installer's view of its file: a position that seeks set and reads
 // move on by what they got. A seek to 2 GiB or beyond fails, as the
 // installer's do (their offset is a signed 32-bit value).
