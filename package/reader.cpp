@@ -101,6 +101,10 @@ PackageDirectory ReadDirectory(const ByteSource& file, uint32_t headerOffset) {
             d.terminator = entry;
             break;
         }
+        if (d.entries.size() == MostEntriesRead) {
+            d.tooMany = true;
+            break;
+        }
         d.entries.push_back(entry);
     }
     d.end = at;

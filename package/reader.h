@@ -33,6 +33,7 @@ struct PackageDirectory {
     uint16_t firstFileNumber = 0;
     std::vector<PackageEntry> entries; // in directory order, the terminator not among them
     bool terminated = false;           // a terminator was read before the file ended
+    bool tooMany = false;              // reading stopped at MostEntriesRead
     PackageEntry terminator = {};
     uint64_t end = 0; // file offset after the last whole record read
     // TotalInstallSize as the installer's scan sums it before its
@@ -40,8 +41,13 @@ struct PackageDirectory {
     uint32_t totalInstallSize = 0;
 };
 
-// Reads the directory from `headerOffset` on until a terminator or the end
-// of the file. The number of entries is bounded by the file's size.
+// No package anyone makes comes near this many entries; a hostile file of a
+// gigabyte could hold sixty million, more than the authoring side should
+// hold in memory to judge them.
+constexpr size_t MostEntriesRead = 65536;
+
+// Reads the directory from `headerOffset` on until a terminator, the end of
+// the file, or MostEntriesRead entries.
 PackageDirectory ReadDirectory(const ByteSource& file, uint32_t headerOffset);
 
 // The bytes an entry installs as: its original size when compressed, its

@@ -2,6 +2,7 @@
 
 #include "platform/tool_os.h"
 
+#include <algorithm>
 #include <csignal>
 #include <cstring>
 #include <system_error>
@@ -31,22 +32,41 @@ std::string TextOf(const fs::path& path) {
 
 FileBytes::FileBytes(const fs::path& path) {
     std::error_code error;
-    if (fs::is_directory(path, error))
-        throw Failure(TextOf(path) + ": is a folder, not an installer");
+    fs::file_status status = fs::status(path, error);
+    if (!fs::exists(status))
+        throw Failure(TextOf(path) + ": cannot open it: no such file");
+    // A device or a pipe has no size to walk within: /dev/zero would never end.
+    if (!fs::is_regular_file(status))
+        throw Failure(TextOf(path) + ": is not a file");
     in_.open(path, std::ios::binary);
     if (!in_)
         throw Failure(TextOf(path) + ": cannot open it: " + std::strerror(errno));
-    in_.seekg(0, std::ios::end);
-    size_ = uint64_t(in_.tellg());
+    size_ = fs::file_size(path, error);
+    if (error)
+        throw Failure(TextOf(path) + ": cannot read it: " + error.message());
 }
 
 size_t FileBytes::ReadAt(uint64_t offset, void* buffer, size_t count) const {
+    const size_t BlockSize = 65536;
     if (offset >= size_ || count == 0)
         return 0;
-    in_.clear();
-    in_.seekg(std::streamoff(offset));
-    in_.read(static_cast<char*>(buffer), std::streamsize(count));
-    return size_t(in_.gcount());
+    if (count > BlockSize) {
+        in_.clear();
+        in_.seekg(std::streamoff(offset));
+        in_.read(static_cast<char*>(buffer), std::streamsize(count));
+        return size_t(in_.gcount());
+    }
+    if (offset < blockStart_ || offset + count > blockStart_ + block_.size()) {
+        block_.resize(BlockSize);
+        in_.clear();
+        in_.seekg(std::streamoff(offset));
+        in_.read(block_.data(), std::streamsize(BlockSize));
+        block_.resize(size_t(in_.gcount()));
+        blockStart_ = offset;
+    }
+    size_t available = size_t(std::min<uint64_t>(count, blockStart_ + block_.size() - offset));
+    std::memcpy(buffer, block_.data() + (offset - blockStart_), available);
+    return available;
 }
 
 std::vector<uint8_t> ReadWholeFile(const fs::path& path, const std::string& shownName) {

@@ -36,8 +36,12 @@ class FileBytes : public pkg::ByteSource {
     size_t ReadAt(uint64_t offset, void* buffer, size_t count) const override;
 
   private:
+    // The reader walks the file in small steps (40-byte section headers,
+    // 16-byte records): a block around them is kept.
     mutable std::ifstream in_;
     uint64_t size_ = 0;
+    mutable std::vector<char> block_;
+    mutable uint64_t blockStart_ = 0;
 };
 
 // The whole of a file; throws Failure naming it when it cannot be read.

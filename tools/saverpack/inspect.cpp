@@ -244,7 +244,11 @@ Inspection Inspect(const pkg::ByteSource& file, const std::string& installerFile
 
     x.directory = pkg::ReadDirectory(file, x.where.headerOffset);
     const pkg::PackageDirectory& d = x.directory;
-    if (!d.terminated)
+    if (d.tooMany)
+        j.Problem("the package directory has more than " + Thousands(pkg::MostEntriesRead) +
+                      " entries, more than saverpack reads",
+                  true);
+    else if (!d.terminated)
         j.Problem("the package directory has no terminator before the end of the file", true);
     if (d.entries.empty())
         j.Problem(d.terminated ? "no package: its directory holds no entry, not even the saver"
