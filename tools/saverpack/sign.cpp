@@ -21,19 +21,30 @@ const char* const UntrustedSignerErrors[] = {
     "certificate is not yet valid",
 };
 
-std::string FirstLine(const std::string& text) {
-    std::istringstream in(text);
-    std::string line, last;
-    while (std::getline(in, line)) {
+// osslsigncode's own account of a failure, in one line: its first two lines
+// that are neither progress, nor a prompt, nor its closing verdict, nor
+// OpenSSL's error stack (whose lines open with a thread id and ":error:").
+std::string Explanation(const std::string& output) {
+    std::istringstream in(output);
+    std::string line, said;
+    int taken = 0;
+    while (taken < 2 && std::getline(in, line)) {
+        // The closing verdict may run into the next message: "FailedNo ...".
+        if (line.rfind("Failed", 0) == 0 && line.size() > 6 && line[6] >= 'A' && line[6] <= 'Z')
+            line = line.substr(6);
         size_t start = line.find_first_not_of(" \t");
         if (start == std::string::npos)
             continue;
         line = line.substr(start);
-        if (line.find("rror") != std::string::npos || line.find("annot") != std::string::npos)
-            return line;
-        last = line;
+        size_t colon = line.find(":error:");
+        bool stack =
+            colon != std::string::npos && line.find_first_not_of("0123456789ABCDEF") == colon;
+        if (stack || line.rfind("Connecting to", 0) == 0 || line.rfind("Enter PEM", 0) == 0 ||
+            line == "Succeeded" || line == "Failed")
+            continue;
+        said += (taken++ ? "; " : "") + line;
     }
-    return last;
+    return said.empty() ? "it gave no reason" : said;
 }
 
 // The value after "Key:" on the first line that has it, blanks trimmed.
@@ -87,7 +98,7 @@ void SignInstaller(const fs::path& in, const fs::path& out, const SigningKey& ke
     toolos::ProgramRun run = Run(arguments, shownName);
     StopIfInterrupted();
     if (run.exitCode != 0)
-        throw Failure(shownName + ": osslsigncode could not sign it: " + FirstLine(run.output));
+        throw Failure(shownName + ": osslsigncode could not sign it: " + Explanation(run.output));
     CheckNothingMoved(in, out, shownName);
 }
 
@@ -113,9 +124,9 @@ SignatureCheck CheckSignature(const fs::path& installer, const std::string& caFi
         onlyUntrusted = onlyUntrusted || chainError == e;
     c.intact = digestMatches && (c.trusted || onlyUntrusted);
     if (!digestMatches)
-        c.detail = c.checked ? "the file was changed after it was signed" : FirstLine(out);
+        c.detail = c.checked ? "the file was changed after it was signed" : Explanation(out);
     else if (!c.trusted)
-        c.detail = chainError.empty() ? FirstLine(out) : chainError;
+        c.detail = chainError.empty() ? Explanation(out) : chainError;
     return c;
 }
 
