@@ -42,7 +42,7 @@ void AddSigningOptions(CLI::App& command, saverpack::SigningKey& key, bool requi
 int Run(int argc, char** argv) {
     CLI::App app{"saverpack: makes, lists, extracts, verifies and signs screen-saver installers",
                  "saverpack"};
-    app.allow_windows_style_options(false); // "/tmp/x" is a path on either system
+    app.allow_windows_style_options(false); // a leading '/' starts a path, not an option
     app.footer(Footer);
     app.set_version_flag("--version", "saverpack " SAVERPACK_VERSION);
     app.require_subcommand(1);
