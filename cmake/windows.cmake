@@ -14,8 +14,10 @@ set(INSTALLER_CFLAGS -Os -fno-exceptions -fno-rtti -fno-asynchronous-unwind-tabl
 # The installer starts at its own entry (platform/win32_startup.cpp), without
 # the C runtime's start-up; msvcrt.dll still serves the string functions and
 # libgcc the stack probe.
+# No link time stamp in the PE header: the same sources give the same bytes,
+# so anyone can rebuild an installer and compare it.
 set(INSTALLER_LDFLAGS -s -nostartfiles -nostdlib -Wl,-e,_WinMainCRTStartup
-    -Wl,--gc-sections,--disable-dynamicbase,--disable-reloc-section)
+    -Wl,--gc-sections,--disable-dynamicbase,--disable-reloc-section,--no-insert-timestamp)
 set(INSTALLER_LIBS msvcrt kernel32 user32 gdi32 gcc)
 
 add_library(installer_core STATIC ${INSTALLER_CORE_SOURCES})
@@ -30,9 +32,11 @@ set_target_properties(installer PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINA
 
 if(LAYOUT_CHECK)
   add_custom_command(TARGET installer POST_BUILD
-    COMMAND ${LAYOUT_CHECK} check $<TARGET_FILE:installer>
+    COMMAND ${LAYOUT_CHECK} $<TARGET_FILE:installer>
     COMMENT "Checking that the package can be written over LASTRES")
 endif()
+
+add_subdirectory(tools/saverpack)
 
 if(EXISTS ${CMAKE_SOURCE_DIR}/tests/e2e/windows.cmake)
   include(${CMAKE_SOURCE_DIR}/tests/e2e/windows.cmake)
