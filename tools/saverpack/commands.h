@@ -12,15 +12,12 @@
 
 namespace saverpack {
 
-// The compression levels by their names on the command line; a level added
-// to the encoder is one line here.
-struct LevelName {
-    const char* name;
-    Level level;
-};
-extern const LevelName LevelNames[];
-extern const size_t LevelNameCount;
-// The level of that name, or none.
+// The compression levels offered on the command line, under the encoder's
+// names for them (greedy and lazy are its reference points, not offered).
+extern const Level OfferedLevels[];
+extern const size_t OfferedLevelCount;
+const char* NameOf(Level level);
+// The offered level of that name, or none.
 const Level* LevelNamed(const std::string& name);
 
 struct CreateOptions {

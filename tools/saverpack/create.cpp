@@ -13,16 +13,20 @@
 
 namespace saverpack {
 
-const LevelName LevelNames[] = {
-    {"fast", Level::Fast},
-    {"best", Level::Best},
-};
-const size_t LevelNameCount = sizeof LevelNames / sizeof LevelNames[0];
+const Level OfferedLevels[] = {Level::Fast, Level::Best};
+const size_t OfferedLevelCount = sizeof OfferedLevels / sizeof OfferedLevels[0];
+
+const char* NameOf(Level level) {
+    for (const ::LevelName& l : ::LevelNames)
+        if (l.level == level)
+            return l.name;
+    return "?";
+}
 
 const Level* LevelNamed(const std::string& name) {
-    for (const LevelName& l : LevelNames)
-        if (name == l.name)
-            return &l.level;
+    for (const Level& level : OfferedLevels)
+        if (name == NameOf(level))
+            return &level;
     return nullptr;
 }
 

@@ -49,8 +49,8 @@ int Run(int argc, char** argv) {
 
     saverpack::CreateOptions create;
     std::string levelNames, levelName;
-    for (size_t i = 0; i < saverpack::LevelNameCount; ++i)
-        levelNames += (i ? "|" : "") + std::string(saverpack::LevelNames[i].name);
+    for (size_t i = 0; i < saverpack::OfferedLevelCount; ++i)
+        levelNames += (i ? "|" : "") + std::string(saverpack::NameOf(saverpack::OfferedLevels[i]));
     CLI::App* createCommand = app.add_subcommand(
         "create", "make an installer: entry 0 the saver, entry 1 the data file, then each FILE");
     createCommand->add_option("-o,--output", create.out, "the installer to write (NAME.exe)")
