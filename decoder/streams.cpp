@@ -75,17 +75,13 @@ void WritePtr(OutputStream& out, uint8_t byte, int32_t originalSize) {
     out.blockSize = 0;
 }
 
-int DecompressEntry(HINSTANCE instance, uint32_t fileOffset, uint32_t originalSize,
-                    uint32_t storedSize, const char* targetPath) {
-    ResetReadPtr(Input);
-    ResetWritePtr(Output);
-    char installerPath[260];
-    // A path that fills the buffer was cut: it would name another file.
-    DWORD length = GetModuleFileNameA(instance, installerPath, sizeof installerPath);
-    if (length == 0 || length >= sizeof installerPath) {
-        return 0;
-    }
-    Input.file = _lopen(installerPath, OF_READ | OF_SHARE_DENY_NONE);
+namespace {
+
+// The part of a decompression that follows the naming of the source file;
+// the streams are reset already.
+int DecodeFile(const char* sourcePath, uint32_t fileOffset, uint32_t originalSize,
+               uint32_t storedSize, const char* targetPath) {
+    Input.file = _lopen(sourcePath, OF_READ | OF_SHARE_DENY_NONE);
     if (Input.file == HFILE_ERROR) {
         return 0;
     }
@@ -100,4 +96,26 @@ int DecompressEntry(HINSTANCE instance, uint32_t fileOffset, uint32_t originalSi
     _lclose(Output.file);
     _lclose(Input.file);
     return Input.truncated || Output.failed ? 0 : 1;
+}
+
+} // namespace
+
+int DecompressEntry(HINSTANCE instance, uint32_t fileOffset, uint32_t originalSize,
+                    uint32_t storedSize, const char* targetPath) {
+    ResetReadPtr(Input);
+    ResetWritePtr(Output);
+    char installerPath[260];
+    // A path that fills the buffer was cut: it would name another file.
+    DWORD length = GetModuleFileNameA(instance, installerPath, sizeof installerPath);
+    if (length == 0 || length >= sizeof installerPath) {
+        return 0;
+    }
+    return DecodeFile(installerPath, fileOffset, originalSize, storedSize, targetPath);
+}
+
+int DecompressFile(const char* sourcePath, uint32_t fileOffset, uint32_t originalSize,
+                   uint32_t storedSize, const char* targetPath) {
+    ResetReadPtr(Input);
+    ResetWritePtr(Output);
+    return DecodeFile(sourcePath, fileOffset, originalSize, storedSize, targetPath);
 }
