@@ -20,7 +20,7 @@ set(INSTALLER_LIBS msvcrt kernel32 user32 gdi32 gcc)
 
 # The decoder's files get flags of their own on top: they are where an
 # installation spends its time.
-set(DECODER_CFLAGS)
+set(DECODER_CFLAGS -O2)
 
 add_library(installer_core STATIC ${INSTALLER_CORE_SOURCES})
 target_include_directories(installer_core PUBLIC ${CMAKE_SOURCE_DIR})

@@ -50,8 +50,28 @@ struct OffsetTables {
 };
 extern const OffsetTables Offsets;
 
+// The first TopBits levels of the tree, looked up with that many stream
+// bits at once instead of walked one level at a time: for each value of the
+// bits, the nodes they pass and where the walk goes on. Nodes that near the
+// root are heavy, and they seldom move; the table is made afresh whenever a
+// move reaches up to them (a rebuild moves everything).
+constexpr int TopBits = 4;
+struct TopEntry {
+    int16_t path[TopBits]; // the nodes of levels 1 to TopBits; past a leaf, ScratchNode
+    int16_t next;          // the child link of the last node passed: a node or a leaf
+    int16_t levels;        // levels passed: TopBits, or fewer when they end at a leaf
+};
+struct TopTable {
+    TopEntry entries[1 << TopBits];
+    // The lowest node whose child link the table holds; a move into this
+    // position or higher may have changed one.
+    int floor;
+};
+void BuildTopTable(const AdaptiveTree& tree, TopTable& top);
+
 struct DecoderState {
     AdaptiveTree tree;
+    TopTable top;
     uint8_t Ring[RingSize];
 };
 extern DecoderState Decoder;
@@ -97,18 +117,21 @@ template <class Source> struct BitInput {
     }
 };
 
-// Walks from the root to a leaf, one stream bit per level, and counts the
-// symbol. Each node passed is raised on the way down as if none had to move;
-// bit n of `equal` notes whether the node n levels above the leaf did have
-// to, and FinishRaise sees to those. Most symbols need no move, and then the
-// update costs no second pass over the path. A node's right-hand neighbour
-// is never one of its raised ancestors (an ancestor outweighs it), so each
-// test sees the weights as they were.
+// Walks from the root to a leaf and counts the symbol: the first levels
+// through the top table, the rest one stream bit per level. Each node passed
+// is raised on the way down as if none had to move; bit n of `equal` notes
+// whether the node n levels above the leaf did have to, and FinishRaise sees
+// to those. Most symbols need no move, and then the update costs no second
+// pass over the path. A node's right-hand neighbour is never one of its
+// raised ancestors (an ancestor outweighs it), so each test sees the weights
+// as they were.
 //
 // Forced inline so the window and the counts stay in registers across the
 // decode loop instead of going through memory for every symbol.
 template <class Source>
-__attribute__((always_inline)) inline int DecodeSymbol(AdaptiveTree& tree, BitInput<Source>& bits) {
+__attribute__((always_inline)) inline int DecodeSymbol(DecoderState& state,
+                                                       BitInput<Source>& bits) {
+    AdaptiveTree& tree = state.tree;
     uint16_t* freq = tree.Freq;
     const int16_t* child = tree.Child;
     if (bits.valid < MaxCodeBits) {
@@ -121,15 +144,30 @@ __attribute__((always_inline)) inline int DecodeSymbol(AdaptiveTree& tree, BitIn
             bits.Skip(1);
         }
         UpdateTree(tree, x - NodeCount); // rebuilds first
+        BuildTopTable(tree, state.top);
         return x - NodeCount;
     }
     int16_t path[MaxCodeBits];
-    int depth = 0;
-    uint32_t equal = 0;
+    const TopEntry& top = state.top.entries[bits.Peek(TopBits)];
     ++freq[RootNode];
+    // The table's levels are raised all together: their loads wait only on
+    // the entry. Levels past a short code raise the scratch weight, and their
+    // bits are shifted out of `equal`.
+    uint32_t equal = 0;
+#pragma GCC unroll 8
+    for (int i = 0; i < TopBits; ++i) {
+        int node = top.path[i];
+        unsigned w = freq[node];
+        equal = (equal << 1) | (w == freq[node + 1]);
+        freq[node] = static_cast<uint16_t>(w + 1);
+    }
+    memcpy(path, top.path, sizeof top.path);
+    int depth = top.levels;
+    equal >>= TopBits - depth;
+    bits.window <<= depth;
     // Pointer-wide indices spare a sign extension on every level of the walk,
     // whose loads form the longest chain of the whole decode.
-    intptr_t x = child[RootNode];
+    intptr_t x = top.next;
     while (x < NodeCount) {
         intptr_t bit = static_cast<intptr_t>(bits.window >> (WindowBits - 1));
         bits.window <<= 1;
@@ -146,8 +184,8 @@ __attribute__((always_inline)) inline int DecodeSymbol(AdaptiveTree& tree, BitIn
         x = row[x];
     }
     bits.valid -= depth;
-    if (equal != 0) {
-        FinishRaise(tree, path, depth, equal);
+    if (equal != 0 && FinishRaise(tree, path, depth, equal) >= state.top.floor) {
+        BuildTopTable(tree, state.top);
     }
     return static_cast<int>(x) - NodeCount;
 }
@@ -177,13 +215,14 @@ int32_t DecodeStream(Source& in, Sink& out, int32_t originalSize, uint32_t store
     AdaptiveTree& tree = Decoder.tree;
     uint8_t* ring = Decoder.Ring;
     InitTree(tree);
+    BuildTopTable(tree, Decoder.top);
     // The blanks serve as history, so an entry may open with a match.
     memset(ring, ' ', RingStart);
     unsigned r = RingStart;
     int32_t count = 0;
 
     while (count < originalSize) {
-        int symbol = DecodeSymbol(tree, bits);
+        int symbol = DecodeSymbol(Decoder, bits);
         if (symbol < 256) {
             WritePtr(out, static_cast<uint8_t>(symbol), originalSize);
             ring[r] = static_cast<uint8_t>(symbol);

@@ -22,13 +22,16 @@ enum : int {
     FreqLimit = 0x8000,
     RingStart = RingSize - MaxMatch, // 4066: first position written, end of the blank prefill
     SpareParent = NodeCount + SymbolCount,
+    ScratchNode = NodeCount + 4, // a weight no tree node owns; see AdaptiveTree::Freq
 };
 
 struct AdaptiveTree {
     // Weights in index order, non-decreasing; Freq[NodeCount] is a 0xFFFF
-    // sentinel that ends the upward scan in UpdateTree, and the entries after
+    // sentinel that ends the upward scan in UpdateTree, and the three after
     // it are only there so that scan may read four weights at a time.
-    uint16_t Freq[NodeCount + 4];
+    // Freq[ScratchNode] and the entry after it belong to no node: the decoder
+    // raises and compares them in place of levels that a short code lacks.
+    uint16_t Freq[ScratchNode + 2];
     // First child of an internal node (the second is at +1); for a leaf,
     // NodeCount + its symbol, so any value of NodeCount or more marks a leaf.
     int16_t Child[NodeCount];
@@ -86,11 +89,14 @@ inline void ExchangeNodes(AdaptiveTree& tree, int x, int l, unsigned k) {
     child[x] = static_cast<int16_t>(j);
 }
 
-// Raises node x and then its ancestors by one, up to the root. The index is
+// Raises node x and then its ancestors by one, up to the root, and returns
+// the last position that a node moved into (0 if none moved); those
+// positions grow along the climb, so it is the highest. The index is
 // pointer-wide so that each parent load feeds the next without a sign
 // extension in between.
-inline void RaiseFrom(AdaptiveTree& tree, intptr_t x) {
+inline int RaiseFrom(AdaptiveTree& tree, intptr_t x) {
     uint16_t* freq = tree.Freq;
+    int moved = 0;
     do {
         unsigned k = ++freq[x];
         if (k > freq[x + 1]) {
@@ -98,10 +104,11 @@ inline void RaiseFrom(AdaptiveTree& tree, intptr_t x) {
             // equal to it; the sentinel stops the scan below the top.
             int l = LastOfRun(freq, static_cast<int>(x) + 1, k - 1);
             ExchangeNodes(tree, static_cast<int>(x), l, k);
-            x = l;
+            x = moved = l;
         }
         x = tree.Parent[x];
     } while (x != 0);
+    return moved;
 }
 
 // Counts one more occurrence of `symbol`. Inline because it is most of the
@@ -118,8 +125,9 @@ inline void UpdateTree(AdaptiveTree& tree, int symbol) {
 // and bit n of `equal` tells that the node n levels above the leaf weighed
 // as much as its right-hand neighbour before its raise. The deepest such node
 // is the first that must move; the raises above it were premature and are
-// taken back before the climb goes on from where it moved.
-inline void FinishRaise(AdaptiveTree& tree, const int16_t* path, int depth, uint32_t equal) {
+// taken back before the climb goes on from where it moved. Returns the
+// highest position that a node moved into.
+inline int FinishRaise(AdaptiveTree& tree, const int16_t* path, int depth, uint32_t equal) {
     uint16_t* freq = tree.Freq;
     int level = depth - 1 - __builtin_ctz(equal);
     for (int i = 0; i < level; ++i) {
@@ -130,5 +138,6 @@ inline void FinishRaise(AdaptiveTree& tree, const int16_t* path, int depth, uint
     unsigned k = freq[x];
     int l = LastOfRun(freq, x + 1, k - 1);
     ExchangeNodes(tree, x, l, k);
-    RaiseFrom(tree, tree.Parent[l]);
+    int moved = RaiseFrom(tree, tree.Parent[l]);
+    return moved > l ? moved : l;
 }
