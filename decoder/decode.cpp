@@ -53,7 +53,7 @@ void BuildTopTable(const AdaptiveTree& tree, TopTable& top) {
         entry.levels = static_cast<int16_t>(level);
         entry.next = static_cast<int16_t>(x);
         while (level < TopBits) {
-            entry.path[level++] = ScratchNode;
+            entry.path[level++] = 0;
         }
     }
 }

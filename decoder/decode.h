@@ -57,7 +57,7 @@ extern const OffsetTables Offsets;
 // move reaches up to them (a rebuild moves everything).
 constexpr int TopBits = 4;
 struct TopEntry {
-    int16_t path[TopBits]; // the nodes of levels 1 to TopBits; past a leaf, ScratchNode
+    int16_t path[TopBits]; // the nodes of levels 1 to TopBits; past a leaf, 0
     int16_t next;          // the child link of the last node passed: a node or a leaf
     int16_t levels;        // levels passed: TopBits, or fewer when they end at a leaf
 };
@@ -117,77 +117,79 @@ template <class Source> struct BitInput {
     }
 };
 
-// Walks from the root to a leaf and counts the symbol: the first levels
-// through the top table, the rest one stream bit per level. Each node passed
-// is raised on the way down as if none had to move; bit n of `equal` notes
-// whether the node n levels above the leaf did have to, and FinishRaise sees
-// to those. Most symbols need no move, and then the update costs no second
-// pass over the path. A node's right-hand neighbour is never one of its
-// raised ancestors (an ancestor outweighs it), so each test sees the weights
-// as they were.
-//
-// Forced inline so the window and the counts stay in registers across the
-// decode loop instead of going through memory for every symbol.
+// Walks from the root to a leaf, the first levels through the top table and
+// the rest one stream bit per level, and leaves the nodes passed below the
+// root in `path`. Returns the leaf's depth; `leaf` is its child link.
 template <class Source>
-__attribute__((always_inline)) inline int DecodeSymbol(DecoderState& state,
-                                                       BitInput<Source>& bits) {
-    AdaptiveTree& tree = state.tree;
-    uint16_t* freq = tree.Freq;
-    const int16_t* child = tree.Child;
-    if (bits.valid < MaxCodeBits) {
-        bits.Fill();
-    }
-    if (freq[RootNode] == FreqLimit) {
-        int x = child[RootNode];
-        while (x < NodeCount) {
-            x = child[x + static_cast<int>(bits.Peek(1))];
-            bits.Skip(1);
-        }
-        UpdateTree(tree, x - NodeCount); // rebuilds first
-        BuildTopTable(tree, state.top);
-        return x - NodeCount;
-    }
-    int16_t path[MaxCodeBits];
+__attribute__((always_inline)) inline int
+WalkToLeaf(const DecoderState& state, BitInput<Source>& bits, int16_t* path, intptr_t& leaf) {
     const TopEntry& top = state.top.entries[bits.Peek(TopBits)];
-    ++freq[RootNode];
-    // The table's levels are raised all together: their loads wait only on
-    // the entry. Levels past a short code raise the scratch weight, and their
-    // bits are shifted out of `equal`.
-    uint32_t equal = 0;
-#pragma GCC unroll 8
-    for (int i = 0; i < TopBits; ++i) {
-        int node = top.path[i];
-        unsigned w = freq[node];
-        equal = (equal << 1) | (w == freq[node + 1]);
-        freq[node] = static_cast<uint16_t>(w + 1);
-    }
     memcpy(path, top.path, sizeof top.path);
     int depth = top.levels;
-    equal >>= TopBits - depth;
     bits.window <<= depth;
     // Pointer-wide indices spare a sign extension on every level of the walk,
     // whose loads form the longest chain of the whole decode.
+    const int16_t* child = state.tree.Child;
     intptr_t x = top.next;
     while (x < NodeCount) {
         intptr_t bit = static_cast<intptr_t>(bits.window >> (WindowBits - 1));
         bits.window <<= 1;
-        intptr_t node = x + bit;
-        path[depth++] = static_cast<int16_t>(node);
-        unsigned w = freq[node];
-        equal = (equal << 1) | (w == freq[node + 1]);
-        freq[node] = static_cast<uint16_t>(w + 1);
+        path[depth++] = static_cast<int16_t>(x + bit);
         // The bit goes into the base, not the index: the compiler would fold
-        // it back into `node`, and the next load would wait for the addition
-        // as well as for the previous load.
+        // it into the node's index, and the next load would wait for the
+        // addition as well as for the previous load.
         const int16_t* row = child + bit;
         __asm__("" : "+r"(row));
         x = row[x];
     }
     bits.valid -= depth;
-    if (equal != 0 && FinishRaise(tree, path, depth, equal) >= state.top.floor) {
-        BuildTopTable(tree, state.top);
+    leaf = x;
+    return depth;
+}
+
+// Counts the symbol whose path the walk left: raises its nodes from the leaf
+// up, as UpdateTree does, but reads them from the path instead of waiting on
+// a parent link at every level. Once a node moves, the rest of the way is
+// another path, and RaiseFrom climbs it by the links. A move that reaches
+// the top table's nodes makes the table afresh.
+inline void RaisePath(DecoderState& state, const int16_t* path, int depth) {
+    AdaptiveTree& tree = state.tree;
+    uint16_t* freq = tree.Freq;
+    for (int i = depth - 1; i >= 0; --i) {
+        int x = path[i];
+        unsigned k = ++freq[x];
+        if (k > freq[x + 1]) {
+            int l = MoveUp(tree, x, k);
+            int moved = RaiseFrom(tree, tree.Parent[l]);
+            if ((moved > l ? moved : l) >= state.top.floor) {
+                BuildTopTable(tree, state.top);
+            }
+            return;
+        }
     }
-    return static_cast<int>(x) - NodeCount;
+    ++freq[RootNode];
+}
+
+// Decodes one symbol and counts it. Forced inline so the window and the
+// counts stay in registers across the decode loop instead of going through
+// memory for every symbol.
+template <class Source>
+__attribute__((always_inline)) inline int DecodeSymbol(DecoderState& state,
+                                                       BitInput<Source>& bits) {
+    if (bits.valid < MaxCodeBits) {
+        bits.Fill();
+    }
+    int16_t path[MaxCodeBits];
+    intptr_t leaf;
+    int depth = WalkToLeaf(state, bits, path, leaf);
+    int symbol = static_cast<int>(leaf) - NodeCount;
+    if (state.tree.Freq[RootNode] == FreqLimit) {
+        UpdateTree(state.tree, symbol); // rebuilds first: the path is gone
+        BuildTopTable(state.tree, state.top);
+    } else {
+        RaisePath(state, path, depth);
+    }
+    return symbol;
 }
 
 // Eight bits pick the upper six bits of the offset and the length of their

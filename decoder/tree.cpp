@@ -12,10 +12,9 @@ void InitTree(AdaptiveTree& tree) {
         tree.Child[j] = static_cast<int16_t>(i);
         tree.Parent[i] = tree.Parent[i + 1] = static_cast<int16_t>(j);
     }
-    for (int i = NodeCount; i < ScratchNode; ++i) {
+    for (int i = NodeCount; i < NodeCount + 4; ++i) {
         tree.Freq[i] = 0xFFFF;
     }
-    tree.Freq[ScratchNode] = tree.Freq[ScratchNode + 1] = 0;
     tree.Parent[RootNode] = 0;
 }
 
