@@ -38,6 +38,8 @@ static_assert(RunsTileAllValues(), "offset runs must cover u 0..63 and values 0.
 
 constexpr OffsetTables Offsets = BuildOffsetTables();
 
+// Each value of the top bits walked as the decoder would walk it. The root's
+// child link is read too, but the root never moves.
 void BuildTopTable(const AdaptiveTree& tree, TopTable& top) {
     top.floor = RootNode;
     for (unsigned bits = 0; bits < (1u << TopBits); ++bits) {

@@ -119,7 +119,8 @@ template <class Source> struct BitInput {
 
 // Walks from the root to a leaf, the first levels through the top table and
 // the rest one stream bit per level, and leaves the nodes passed below the
-// root in `path`. Returns the leaf's depth; `leaf` is its child link.
+// root in `path`. Returns the leaf's depth; `leaf` is its child link. The
+// window must hold MaxCodeBits valid bits, so no level needs to test it.
 template <class Source>
 __attribute__((always_inline)) inline int
 WalkToLeaf(const DecoderState& state, BitInput<Source>& bits, int16_t* path, intptr_t& leaf) {
@@ -147,11 +148,16 @@ WalkToLeaf(const DecoderState& state, BitInput<Source>& bits, int16_t* path, int
     return depth;
 }
 
-// Counts the symbol whose path the walk left: raises its nodes from the leaf
-// up, as UpdateTree does, but reads them from the path instead of waiting on
-// a parent link at every level. Once a node moves, the rest of the way is
-// another path, and RaiseFrom climbs it by the links. A move that reaches
-// the top table's nodes makes the table afresh.
+// Counts the symbol whose path the walk left: what UpdateTree does, for a
+// tree whose root weighs less than FreqLimit (no rebuild due) and a path
+// that is still the leaf's. It raises the nodes from the leaf up, as
+// UpdateTree does, but reads them from the path instead of waiting on a
+// parent link at every level. Once a node moves, the rest of the way is
+// another path, and RaiseFrom climbs it by the links. (Raising the nodes on
+// the way down instead saves this second pass, but every symbol that moves a
+// node, over half of those of a photograph, then has to take the raises
+// above it back.) A move that reaches the top table's nodes makes the table
+// afresh.
 inline void RaisePath(DecoderState& state, const int16_t* path, int depth) {
     AdaptiveTree& tree = state.tree;
     uint16_t* freq = tree.Freq;
@@ -170,9 +176,10 @@ inline void RaisePath(DecoderState& state, const int16_t* path, int depth) {
     ++freq[RootNode];
 }
 
-// Decodes one symbol and counts it. Forced inline so the window and the
-// counts stay in registers across the decode loop instead of going through
-// memory for every symbol.
+// Decodes one symbol and counts it. The symbol is read with the tree as it
+// stands; a rebuild, when due, is the first step of its update. Forced
+// inline so the window and the counts stay in registers across the decode
+// loop instead of going through memory for every symbol.
 template <class Source>
 __attribute__((always_inline)) inline int DecodeSymbol(DecoderState& state,
                                                        BitInput<Source>& bits) {
