@@ -4,7 +4,7 @@
 // and never plan a file outside the folder it extracts into, whatever the
 // package or the installer's name holds.
 #include "tools/saverpack/extract.h"
-#include "tools/saverpack/inspect.h"
+#include "tools/saverpack/examine.h"
 
 #include <cstdint>
 #include <cstdlib>
@@ -30,11 +30,11 @@ bool Inside(const std::filesystem::path& folder, const std::vector<std::string>&
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     pkg::MemoryBytes file(data, size);
     for (const char* name : InstallerNames) {
-        saverpack::Inspection x = saverpack::Inspect(file, name);
+        saverpack::Examination x = saverpack::Examine(file, name);
         saverpack::CheckStreams(file, x);
         if (!x.CanExtract())
             continue;
-        // Inspect must have refused every name the last guard would refuse.
+        // Examine must have refused every name the last guard would refuse.
         std::vector<saverpack::ExtractTarget> targets;
         try {
             targets = saverpack::PlanExtraction(x);

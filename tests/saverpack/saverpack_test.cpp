@@ -4,7 +4,7 @@
 #include "decoder/codec.h"
 #include "package/writer.h"
 #include "tools/saverpack/extract.h"
-#include "tools/saverpack/inspect.h"
+#include "tools/saverpack/examine.h"
 #include "tools/saverpack/names.h"
 #include "tests/saverpack/tool_run.h"
 
@@ -133,7 +133,7 @@ TEST(TrailingBytes, PaddingIsSoundOtherBytesAreAWarning) {
     for (const auto& c : cases) {
         std::vector<uint8_t> bytes = installer;
         bytes.insert(bytes.end(), c.appended.begin(), c.appended.end());
-        Inspection x = Inspect(pkg::MemoryBytes(bytes), "T.exe");
+        Examination x = Examine(pkg::MemoryBytes(bytes), "T.exe");
         EXPECT_TRUE(x.Sound()) << c.name;
         EXPECT_EQ(x.findings.size(), c.warned ? 1u : 0u) << c.name;
     }
@@ -145,7 +145,7 @@ TEST(Streams, AnOverDeclaredEntryIsToldWithoutDecoding) {
     std::vector<uint8_t> stream = EncodeStream(tooltest::TextLike(1000), Level::Best);
     pkg::PackageToWrite p{"T", 1, {{stream, 1000, ""}, {stream, 0x7FFFFFFF, ""}}};
     std::vector<uint8_t> bytes = pkg::WriteInstaller(BuiltStub(), p);
-    Inspection x = Inspect(pkg::MemoryBytes(bytes), "T.exe");
+    Examination x = Examine(pkg::MemoryBytes(bytes), "T.exe");
     CheckStreams(pkg::MemoryBytes(bytes), x);
     ASSERT_EQ(x.findings.size(), 1u);
     EXPECT_EQ(x.findings[0].text.rfind("entry 1: it declares 2,147,483,647 bytes", 0), 0u);

@@ -5,7 +5,7 @@
 
 #include "package/writer.h"
 #include "platform/tool_os.h"
-#include "tools/saverpack/inspect.h"
+#include "tools/saverpack/examine.h"
 #include "tools/saverpack/names.h"
 
 #include <chrono>
@@ -270,7 +270,7 @@ int Sign(const std::string& installer, const SigningKey& key) {
     SigningKey k = key;
     {
         FileBytes file(path);
-        Inspection x = Inspect(file, TextOf(path.filename()));
+        Examination x = Examine(file, TextOf(path.filename()));
         if (x.signature.present)
             throw Failure(installer + ": is signed already");
         if (!x.where.found || x.directory.entries.empty())

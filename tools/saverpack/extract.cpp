@@ -19,7 +19,7 @@ bool IsPlainName(const std::string& c) {
     });
 }
 
-std::vector<ExtractTarget> PlanExtraction(const Inspection& x) {
+std::vector<ExtractTarget> PlanExtraction(const Examination& x) {
     std::vector<ExtractTarget> targets;
     std::map<std::string, size_t> byName; // upper-case path -> index in targets
     for (size_t i = 0; i < x.entries.size(); ++i) {
@@ -91,7 +91,7 @@ void WriteBlock(void* context, const uint8_t* bytes, size_t count) {
 int Extract(const std::string& installer, const std::string& folderText, bool force) {
     fs::path path = PathOf(installer);
     FileBytes file(path);
-    Inspection x = Inspect(file, TextOf(path.filename()));
+    Examination x = Examine(file, TextOf(path.filename()));
     for (const Finding& f : x.findings)
         if (f.stopsExtract)
             throw Failure(installer + ": cannot extract it: " + f.text);

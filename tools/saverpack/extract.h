@@ -1,7 +1,7 @@
 // Where extract puts each entry: the installer's own places, below a folder.
 #pragma once
 
-#include "tools/saverpack/inspect.h"
+#include "tools/saverpack/examine.h"
 
 #include <string>
 #include <vector>
@@ -18,7 +18,7 @@ struct ExtractTarget {
 // Failure when a component could name anything but one plain name inside
 // the folder (empty, ".", "..", or holding a separator, ':' or a control
 // character): the last guard of "nothing outside the folder".
-std::vector<ExtractTarget> PlanExtraction(const Inspection& inspection);
+std::vector<ExtractTarget> PlanExtraction(const Examination& examination);
 
 // Whether `component` names exactly one entry of a folder.
 bool IsPlainName(const std::string& component);

@@ -2,7 +2,7 @@
 // can rely on it.
 #include "tools/saverpack/commands.h"
 
-#include "tools/saverpack/inspect.h"
+#include "tools/saverpack/examine.h"
 
 #include <cstdio>
 
@@ -63,9 +63,9 @@ std::string ShownPlace(const EntryView& v) {
 struct Opened {
     fs::path path;
     FileBytes file;
-    Inspection x;
+    Examination x;
     explicit Opened(const std::string& installer)
-        : path(PathOf(installer)), file(path), x(Inspect(file, TextOf(path.filename()))) {}
+        : path(PathOf(installer)), file(path), x(Examine(file, TextOf(path.filename()))) {}
 };
 
 std::string SignerOf(const Opened& o) {
@@ -141,7 +141,7 @@ int List(const std::string& installer, bool json) {
 
 int Verify(const std::string& installer, const std::string& caFile) {
     Opened o(installer);
-    Inspection& x = o.x;
+    Examination& x = o.x;
     CheckStreams(o.file, x);
     std::string signer;
     if (x.signature.present) {

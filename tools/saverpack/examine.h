@@ -33,7 +33,7 @@ struct EntryView {
     bool decodable = false;        // compressed, in the file, shares no bytes, not over-declared
 };
 
-struct Inspection {
+struct Examination {
     InstallerNames names;
     pkg::FoundPackage where;
     pkg::PackageDirectory directory;
@@ -59,13 +59,13 @@ uint64_t MostDecodedFrom(uint32_t storedSize);
 // layout as the locator walks it, the directory and its terminator, every
 // entry's place and extension, the names the file's own name gives, bytes
 // after the package, and the signature's place.
-Inspection Inspect(const pkg::ByteSource& file, const std::string& installerFileName);
+Examination Examine(const pkg::ByteSource& file, const std::string& installerFileName);
 
 // Decodes each decodable entry twice, once over zero bits past its stored
 // bytes as the installer reads them and once over one bits, and reports
 // the entries whose output depends on those bits. Memory stays bounded
 // whatever an entry declares; time is bounded by MostDecodedFrom.
-void CheckStreams(const pkg::ByteSource& file, Inspection& inspection);
+void CheckStreams(const pkg::ByteSource& file, Examination& examination);
 
 // Hands an entry's installed bytes to `write` in blocks, in order: its
 // stored bytes, or its stream decoded as the installer decodes it (zero bits

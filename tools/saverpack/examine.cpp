@@ -1,4 +1,4 @@
-#include "tools/saverpack/inspect.h"
+#include "tools/saverpack/examine.h"
 
 #include "decoder/decode.h"
 #include "package/writer.h"
@@ -12,7 +12,7 @@ namespace saverpack {
 namespace {
 
 constexpr uint64_t MostPerStoredByte = 8 * MaxMatch / (1 + OffsetRuns[0].codeLength + 6);
-static_assert(MostPerStoredByte == 24, "the bound the comment in inspect.h derives");
+static_assert(MostPerStoredByte == 24, "the bound the comment in examine.h derives");
 
 // PE32 optional header: data directories from offset 96, the security
 // (certificate table) directory fifth among them.
@@ -33,7 +33,7 @@ std::string Range(uint64_t from, uint64_t to) {
 }
 
 struct Judge {
-    Inspection& x;
+    Examination& x;
     void Problem(const std::string& text, bool stopsExtract = false) {
         x.findings.push_back({true, stopsExtract, text});
     }
@@ -61,7 +61,7 @@ SignatureBlock FindSignature(const pkg::ByteSource& file, const pkg::StubLayout&
     return s;
 }
 
-void JudgeSignature(const pkg::ByteSource& file, Inspection& x, uint64_t packageEnd, Judge& j) {
+void JudgeSignature(const pkg::ByteSource& file, Examination& x, uint64_t packageEnd, Judge& j) {
     const SignatureBlock& s = x.signature;
     uint64_t end = uint64_t(s.offset) + s.size;
     if (end > file.Size()) {
@@ -102,7 +102,7 @@ bool AllZero(const pkg::ByteSource& file, uint64_t from, uint64_t to) {
 // The package ends with its last entry. What may follow: zeros up to the end
 // of .rsrc (a tiny package is padded to it), the up to seven zeros that
 // align a signature, and the signature.
-void JudgeTrailingBytes(const pkg::ByteSource& file, const Inspection& x, uint64_t packageEnd,
+void JudgeTrailingBytes(const pkg::ByteSource& file, const Examination& x, uint64_t packageEnd,
                         uint64_t rsrcEnd, Judge& j) {
     uint64_t next = x.signature.present ? x.signature.offset : file.Size();
     if (next <= packageEnd)
@@ -116,7 +116,7 @@ void JudgeTrailingBytes(const pkg::ByteSource& file, const Inspection& x, uint64
               "ignores them");
 }
 
-void JudgeEntry(const pkg::ByteSource& file, Inspection& x, size_t index, Judge& j) {
+void JudgeEntry(const pkg::ByteSource& file, Examination& x, size_t index, Judge& j) {
     EntryView& v = x.entries[index];
     const PackageEntry& e = v.entry;
     const std::string name = EntryName(index);
@@ -153,7 +153,7 @@ void JudgeEntry(const pkg::ByteSource& file, Inspection& x, size_t index, Judge&
 
 // Entries that share bytes; neither of a pair is decoded, which also keeps
 // the decoding within the file's size however many entries claim it.
-void JudgeOverlaps(Inspection& x, Judge& j) {
+void JudgeOverlaps(Examination& x, Judge& j) {
     std::vector<size_t> order;
     for (size_t i = 0; i < x.entries.size(); ++i)
         if (x.entries[i].inFile)
@@ -180,7 +180,7 @@ void JudgeOverlaps(Inspection& x, Judge& j) {
 
 // BaseName.DAT and a FILEnnnn.DAT can be one file: the later one replaces
 // the earlier, as Windows compares names without regard to case.
-void JudgeSameTargets(Inspection& x, Judge& j) {
+void JudgeSameTargets(Examination& x, Judge& j) {
     std::map<std::string, size_t> seen;
     for (size_t i = 0; i < x.entries.size(); ++i) {
         std::string key = WindowsPath(x.entries[i].path);
@@ -196,7 +196,7 @@ void JudgeSameTargets(Inspection& x, Judge& j) {
     }
 }
 
-void JudgeLayout(const pkg::ByteSource& file, Inspection& x, pkg::StubLayout& layout, bool& known,
+void JudgeLayout(const pkg::ByteSource& file, Examination& x, pkg::StubLayout& layout, bool& known,
                  Judge& j) {
     try {
         layout = pkg::CheckImageLayout(file);
@@ -219,18 +219,18 @@ uint64_t MostDecodedFrom(uint32_t storedSize) {
     return MostPerStoredByte * storedSize;
 }
 
-bool Inspection::Sound() const {
+bool Examination::Sound() const {
     return std::none_of(findings.begin(), findings.end(),
                         [](const Finding& f) { return f.problem; });
 }
 
-bool Inspection::CanExtract() const {
+bool Examination::CanExtract() const {
     return std::none_of(findings.begin(), findings.end(),
                         [](const Finding& f) { return f.stopsExtract; });
 }
 
-Inspection Inspect(const pkg::ByteSource& file, const std::string& installerFileName) {
-    Inspection x;
+Examination Examine(const pkg::ByteSource& file, const std::string& installerFileName) {
+    Examination x;
     Judge j{x};
     x.names = NamesOf(installerFileName);
     x.where = pkg::FindPackage(file);
@@ -360,7 +360,7 @@ void RestoreEntry(const pkg::ByteSource& file, const PackageEntry& entry, BlockW
     DecodeStream(*source, *sink, int32_t(entry.OriginalSize), readable);
 }
 
-void CheckStreams(const pkg::ByteSource& file, Inspection& x) {
+void CheckStreams(const pkg::ByteSource& file, Examination& x) {
     for (size_t i = 0; i < x.entries.size(); ++i) {
         const EntryView& v = x.entries[i];
         if (!v.decodable)
