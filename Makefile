@@ -1,29 +1,35 @@
 # Thin front over CMake: the host build (tools, unit tests, benchmarks, Wine
-# test driver) in build/host, the Windows build (installer, test programs) in
-# build/win32. Every entry point installs what is missing first.
+# test driver) in build/host, the Windows build (installer, saverpack.exe,
+# test programs) in build/win32. Every entry point installs what is missing
+# first. The order: the host's layout check, then the Windows build (which
+# runs it on the installer it links), then the rest of the host build, whose
+# saverpack carries that installer inside it.
 BUILD   ?= build
 HOST    := $(BUILD)/host
 WIN32   := $(BUILD)/win32
 JOBS    ?= $(shell nproc)
 CMAKE_FLAGS ?=
 
-.PHONY: all deps host win32 test demo screenshots bench fuzz format clean
+.PHONY: all deps layoutcheck host win32 test demo screenshots bench fuzz format clean
 
-all: host win32
+all: host
 
 deps:
 	@scripts/install-deps
 
-host: deps
+layoutcheck: deps
 	@cmake -S . -B $(HOST) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
 	    -DWIN32_BUILD_DIR=$(abspath $(WIN32)) $(CMAKE_FLAGS) >/dev/null
-	@cmake --build $(HOST) -j $(JOBS)
+	@cmake --build $(HOST) -j $(JOBS) --target layoutcheck
 
-win32: host
+win32: layoutcheck
 	@cmake -S . -B $(WIN32) -G Ninja -DCMAKE_BUILD_TYPE=MinSizeRel \
 	    -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake \
-	    -DLAYOUT_CHECK=$(abspath $(HOST))/mkinstaller $(CMAKE_FLAGS) >/dev/null
+	    -DLAYOUT_CHECK=$(abspath $(HOST))/layoutcheck $(CMAKE_FLAGS) >/dev/null
 	@cmake --build $(WIN32) -j $(JOBS)
+
+host: win32
+	@cmake --build $(HOST) -j $(JOBS)
 
 test: all
 	@cd $(HOST) && ctest --output-on-failure -j $(JOBS) --timeout 300
@@ -37,10 +43,19 @@ screenshots: all
 	@scripts/install-deps --screenshots
 	@scripts/screenshots
 
-bench: host
+# Host figures are the medians of BENCH_REPETITIONS runs; then the decoder
+# as shipped runs under Wine on the same streams.
+BENCH_REPETITIONS ?= 3
+bench: all
 	@cmake --build $(HOST) --target benchmarks
-	@$(HOST)/bench/codec_bench --benchmark_out=$(abspath $(BUILD))/bench.json \
-	    --benchmark_out_format=json
+	@cmake --build $(WIN32) --target shipped_bench
+	@mkdir -p $(BUILD)/bench-streams
+	@$(HOST)/bench/codec_bench --benchmark_repetitions=$(BENCH_REPETITIONS) \
+	    --benchmark_display_aggregates_only=true \
+	    --streams_out=$(abspath $(BUILD))/bench-streams \
+	    --benchmark_out=$(abspath $(BUILD))/bench.json --benchmark_out_format=json
+	@scripts/wine-bench $(BUILD)
+	@BUILD=$(abspath $(BUILD)) scripts/bench-saverpack
 
 fuzz: deps
 	@cmake -S . -B $(BUILD)/fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \

@@ -166,9 +166,34 @@ void DecodePlain(benchmark::State& state, const Input* input, const std::vector<
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * input->bytes.size()));
 }
 
+bool WriteFile(const std::string& path, const std::vector<uint8_t>& bytes) {
+    std::ofstream out(path, std::ios::binary);
+    out.write(reinterpret_cast<const char*>(bytes.data()),
+              static_cast<std::streamsize>(bytes.size()));
+    return static_cast<bool>(out);
+}
+
+// `--streams_out=DIR` leaves each input's stream and original in DIR, as
+// NAME.lzh and NAME.orig, for the benchmark of the decoder as shipped.
+std::string TakeStreamsDir(int& argc, char** argv) {
+    const std::string flag = "--streams_out=";
+    std::string dir;
+    int kept = 1;
+    for (int i = 1; i < argc; ++i) {
+        if (std::string(argv[i]).rfind(flag, 0) == 0) {
+            dir = argv[i] + flag.size();
+        } else {
+            argv[kept++] = argv[i];
+        }
+    }
+    argc = kept;
+    return dir;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
+    std::string streamsDir = TakeStreamsDir(argc, argv);
     static std::vector<Input> inputs = LoadCorpus();
     if (inputs.empty()) {
         std::fprintf(stderr, "codec_bench: no corpus under %s\n", SHARED_DATA_DIR);
@@ -179,6 +204,12 @@ int main(int argc, char** argv) {
     shipped.reserve(inputs.size());
     for (const Input& input : inputs) {
         shipped.push_back(EncodeStream(input.bytes, Level::Best));
+        std::string base = streamsDir + "/" + input.name;
+        if (!streamsDir.empty() &&
+            !(WriteFile(base + ".lzh", shipped.back()) && WriteFile(base + ".orig", input.bytes))) {
+            std::fprintf(stderr, "codec_bench: cannot write %s.lzh or .orig\n", base.c_str());
+            return 1;
+        }
     }
     for (size_t i = 0; i < inputs.size(); ++i) {
         const Input* input = &inputs[i];

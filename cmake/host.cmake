@@ -10,14 +10,20 @@ target_include_directories(platform_host PUBLIC ${CMAKE_SOURCE_DIR})
 add_library(installer_core STATIC ${INSTALLER_CORE_SOURCES})
 target_link_libraries(installer_core PUBLIC platform_host)
 
-add_library(package_writer STATIC package/pe_image.cpp package/writer.cpp)
+add_library(package_writer STATIC package/pe_image.cpp package/writer.cpp package/reader.cpp)
 target_include_directories(package_writer PUBLIC ${CMAKE_SOURCE_DIR})
 
-add_executable(mkinstaller tools/mkinstaller/main.cpp)
-target_link_libraries(mkinstaller PRIVATE package_writer codec)
+# Run by the Windows build on every installer it links; built before it.
+add_executable(layoutcheck tools/layoutcheck/main.cpp)
+target_link_libraries(layoutcheck PRIVATE package_writer)
+
+# The installer, built twice in two places from two copies of the sources,
+# must come out the same.
+add_test(NAME reproducible_installer COMMAND ${CMAKE_SOURCE_DIR}/scripts/check-reproducible)
+set_tests_properties(reproducible_installer PROPERTIES LABELS repro TIMEOUT 600)
 
 # SKIP_SUBDIRS lets a developer build some parts while another is half-made.
-foreach(dir examples/aquarium tests/unit decoder bench fuzz tests/e2e)
+foreach(dir examples/aquarium tests/unit decoder tools/saverpack tests/saverpack bench fuzz tests/e2e)
   if(EXISTS ${CMAKE_SOURCE_DIR}/${dir}/CMakeLists.txt AND NOT dir IN_LIST SKIP_SUBDIRS)
     add_subdirectory(${dir})
   endif()

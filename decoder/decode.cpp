@@ -38,4 +38,26 @@ static_assert(RunsTileAllValues(), "offset runs must cover u 0..63 and values 0.
 
 constexpr OffsetTables Offsets = BuildOffsetTables();
 
+// Each value of the top bits walked as the decoder would walk it. The root's
+// child link is read too, but the root never moves.
+void BuildTopTable(const AdaptiveTree& tree, TopTable& top) {
+    top.floor = RootNode;
+    for (unsigned bits = 0; bits < (1u << TopBits); ++bits) {
+        TopEntry& entry = top.entries[bits];
+        int x = tree.Child[RootNode];
+        int level = 0;
+        while (level < TopBits && x < NodeCount) {
+            int node = x + static_cast<int>(bits >> (TopBits - 1 - level) & 1);
+            entry.path[level++] = static_cast<int16_t>(node);
+            top.floor = node < top.floor ? node : top.floor;
+            x = tree.Child[node];
+        }
+        entry.levels = static_cast<int16_t>(level);
+        entry.next = static_cast<int16_t>(x);
+        while (level < TopBits) {
+            entry.path[level++] = 0;
+        }
+    }
+}
+
 DecoderState Decoder;

@@ -50,8 +50,28 @@ struct OffsetTables {
 };
 extern const OffsetTables Offsets;
 
+// The first TopBits levels of the tree, looked up with that many stream
+// bits at once instead of walked one level at a time: for each value of the
+// bits, the nodes they pass and where the walk goes on. Nodes that near the
+// root are heavy, and they seldom move; the table is made afresh whenever a
+// move reaches up to them (a rebuild moves everything).
+constexpr int TopBits = 4;
+struct TopEntry {
+    int16_t path[TopBits]; // the nodes of levels 1 to TopBits; past a leaf, 0
+    int16_t next;          // the child link of the last node passed: a node or a leaf
+    int16_t levels;        // levels passed: TopBits, or fewer when they end at a leaf
+};
+struct TopTable {
+    TopEntry entries[1 << TopBits];
+    // The lowest node whose child link the table holds; a move into this
+    // position or higher may have changed one.
+    int floor;
+};
+void BuildTopTable(const AdaptiveTree& tree, TopTable& top);
+
 struct DecoderState {
     AdaptiveTree tree;
+    TopTable top;
     uint8_t Ring[RingSize];
 };
 extern DecoderState Decoder;
@@ -97,59 +117,86 @@ template <class Source> struct BitInput {
     }
 };
 
-// Walks from the root to a leaf, one stream bit per level, and counts the
-// symbol. Each node passed is raised on the way down as if none had to move;
-// bit n of `equal` notes whether the node n levels above the leaf did have
-// to, and FinishRaise sees to those. Most symbols need no move, and then the
-// update costs no second pass over the path. A node's right-hand neighbour
-// is never one of its raised ancestors (an ancestor outweighs it), so each
-// test sees the weights as they were.
-//
-// Forced inline so the window and the counts stay in registers across the
-// decode loop instead of going through memory for every symbol.
+// Walks from the root to a leaf, the first levels through the top table and
+// the rest one stream bit per level, and leaves the nodes passed below the
+// root in `path`. Returns the leaf's depth; `leaf` is its child link. The
+// window must hold MaxCodeBits valid bits, so no level needs to test it.
 template <class Source>
-__attribute__((always_inline)) inline int DecodeSymbol(AdaptiveTree& tree, BitInput<Source>& bits) {
-    uint16_t* freq = tree.Freq;
-    const int16_t* child = tree.Child;
-    if (bits.valid < MaxCodeBits) {
-        bits.Fill();
-    }
-    if (freq[RootNode] == FreqLimit) {
-        int x = child[RootNode];
-        while (x < NodeCount) {
-            x = child[x + static_cast<int>(bits.Peek(1))];
-            bits.Skip(1);
-        }
-        UpdateTree(tree, x - NodeCount); // rebuilds first
-        return x - NodeCount;
-    }
-    int16_t path[MaxCodeBits];
-    int depth = 0;
-    uint32_t equal = 0;
-    ++freq[RootNode];
+__attribute__((always_inline)) inline int
+WalkToLeaf(const DecoderState& state, BitInput<Source>& bits, int16_t* path, intptr_t& leaf) {
+    const TopEntry& top = state.top.entries[bits.Peek(TopBits)];
+    memcpy(path, top.path, sizeof top.path);
+    int depth = top.levels;
+    bits.window <<= depth;
     // Pointer-wide indices spare a sign extension on every level of the walk,
     // whose loads form the longest chain of the whole decode.
-    intptr_t x = child[RootNode];
+    const int16_t* child = state.tree.Child;
+    intptr_t x = top.next;
     while (x < NodeCount) {
         intptr_t bit = static_cast<intptr_t>(bits.window >> (WindowBits - 1));
         bits.window <<= 1;
-        intptr_t node = x + bit;
-        path[depth++] = static_cast<int16_t>(node);
-        unsigned w = freq[node];
-        equal = (equal << 1) | (w == freq[node + 1]);
-        freq[node] = static_cast<uint16_t>(w + 1);
+        path[depth++] = static_cast<int16_t>(x + bit);
         // The bit goes into the base, not the index: the compiler would fold
-        // it back into `node`, and the next load would wait for the addition
-        // as well as for the previous load.
+        // it into the node's index, and the next load would wait for the
+        // addition as well as for the previous load.
         const int16_t* row = child + bit;
         __asm__("" : "+r"(row));
         x = row[x];
     }
     bits.valid -= depth;
-    if (equal != 0) {
-        FinishRaise(tree, path, depth, equal);
+    leaf = x;
+    return depth;
+}
+
+// Counts the symbol whose path the walk left: what UpdateTree does, for a
+// tree whose root weighs less than FreqLimit (no rebuild due) and a path
+// that is still the leaf's. It raises the nodes from the leaf up, as
+// UpdateTree does, but reads them from the path instead of waiting on a
+// parent link at every level. Once a node moves, the rest of the way is
+// another path, and RaiseFrom climbs it by the links. (Raising the nodes on
+// the way down instead saves this second pass, but every symbol that moves a
+// node, over half of those of a photograph, then has to take the raises
+// above it back.) A move that reaches the top table's nodes makes the table
+// afresh.
+inline void RaisePath(DecoderState& state, const int16_t* path, int depth) {
+    AdaptiveTree& tree = state.tree;
+    uint16_t* freq = tree.Freq;
+    for (int i = depth - 1; i >= 0; --i) {
+        int x = path[i];
+        unsigned k = ++freq[x];
+        if (k > freq[x + 1]) {
+            int l = MoveUp(tree, x, k);
+            int moved = RaiseFrom(tree, tree.Parent[l]);
+            if ((moved > l ? moved : l) >= state.top.floor) {
+                BuildTopTable(tree, state.top);
+            }
+            return;
+        }
     }
-    return static_cast<int>(x) - NodeCount;
+    ++freq[RootNode];
+}
+
+// Decodes one symbol and counts it. The symbol is read with the tree as it
+// stands; a rebuild, when due, is the first step of its update. Forced
+// inline so the window and the counts stay in registers across the decode
+// loop instead of going through memory for every symbol.
+template <class Source>
+__attribute__((always_inline)) inline int DecodeSymbol(DecoderState& state,
+                                                       BitInput<Source>& bits) {
+    if (bits.valid < MaxCodeBits) {
+        bits.Fill();
+    }
+    int16_t path[MaxCodeBits];
+    intptr_t leaf;
+    int depth = WalkToLeaf(state, bits, path, leaf);
+    int symbol = static_cast<int>(leaf) - NodeCount;
+    if (state.tree.Freq[RootNode] == FreqLimit) {
+        UpdateTree(state.tree, symbol); // rebuilds first: the path is gone
+        BuildTopTable(state.tree, state.top);
+    } else {
+        RaisePath(state, path, depth);
+    }
+    return symbol;
 }
 
 // Eight bits pick the upper six bits of the offset and the length of their
@@ -177,13 +224,14 @@ int32_t DecodeStream(Source& in, Sink& out, int32_t originalSize, uint32_t store
     AdaptiveTree& tree = Decoder.tree;
     uint8_t* ring = Decoder.Ring;
     InitTree(tree);
+    BuildTopTable(tree, Decoder.top);
     // The blanks serve as history, so an entry may open with a match.
     memset(ring, ' ', RingStart);
     unsigned r = RingStart;
     int32_t count = 0;
 
     while (count < originalSize) {
-        int symbol = DecodeSymbol(tree, bits);
+        int symbol = DecodeSymbol(Decoder, bits);
         if (symbol < 256) {
             WritePtr(out, static_cast<uint8_t>(symbol), originalSize);
             ring[r] = static_cast<uint8_t>(symbol);

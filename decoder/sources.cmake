@@ -1,4 +1,5 @@
 # Decoder sources that the installer itself carries; the host build compiles
 # them too, into installer_core.
-list(APPEND INSTALLER_CORE_SOURCES decoder/tree.cpp decoder/decode.cpp decoder/streams.cpp)
+set(DECODER_CORE_SOURCES decoder/tree.cpp decoder/decode.cpp decoder/streams.cpp)
+list(APPEND INSTALLER_CORE_SOURCES ${DECODER_CORE_SOURCES})
 

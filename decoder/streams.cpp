@@ -26,32 +26,32 @@ void ResetWritePtr(OutputStream& out) {
     out.failed = false;
 }
 
-uint8_t ReadPtr(InputStream& in, uint32_t untaken) {
-    if (in.available < 1) {
-        if (in.truncated) {
-            return 0;
-        }
-        UINT ask = untaken < StreamBufferSize ? untaken : StreamBufferSize;
-        UINT got = _lread(in.file, in.buffer, ask);
-        // A read error counts as the end of the file; a short read means the
-        // package was cut, and the decode goes on over zero bytes.
-        if (got > ask) {
-            got = 0;
-        }
-        if (got < ask) {
-            in.truncated = true;
-        }
-        in.available = static_cast<int16_t>(got);
-        in.position = 0;
-        if (got == 0) {
-            return 0;
-        }
+namespace {
+
+// Fills the empty input buffer with the entry's next stored bytes; false when
+// none came, and from then on at every call: the package was cut short.
+__attribute__((noinline)) bool Refill(InputStream& in, uint32_t untaken) {
+    if (in.truncated) {
+        return false;
     }
-    --in.available;
-    return in.buffer[in.position++];
+    UINT ask = untaken < StreamBufferSize ? untaken : StreamBufferSize;
+    UINT got = _lread(in.file, in.buffer, ask);
+    // A read error counts as the end of the file; a short read means the
+    // package was cut, and the decode goes on over zero bytes.
+    if (got > ask) {
+        got = 0;
+    }
+    if (got < ask) {
+        in.truncated = true;
+    }
+    in.available = static_cast<int16_t>(got);
+    in.position = 0;
+    return got > 0;
 }
 
-void WritePtr(OutputStream& out, uint8_t byte, int32_t originalSize) {
+// WritePtr for a byte that may end a block, or falls past the original size
+// or after a failed write.
+__attribute__((noinline)) void WriteLast(OutputStream& out, uint8_t byte, int32_t originalSize) {
     uint32_t size = static_cast<uint32_t>(originalSize);
     if (out.written + out.count >= size || out.failed) {
         return;
@@ -75,17 +75,37 @@ void WritePtr(OutputStream& out, uint8_t byte, int32_t originalSize) {
     out.blockSize = 0;
 }
 
-int DecompressEntry(HINSTANCE instance, uint32_t fileOffset, uint32_t originalSize,
-                    uint32_t storedSize, const char* targetPath) {
-    ResetReadPtr(Input);
-    ResetWritePtr(Output);
-    char installerPath[260];
-    // A path that fills the buffer was cut: it would name another file.
-    DWORD length = GetModuleFileNameA(instance, installerPath, sizeof installerPath);
-    if (length == 0 || length >= sizeof installerPath) {
+} // namespace
+
+// The two calls of every byte: each takes the usual case in a few
+// instructions, inline in the decoder, and leaves the rest to a function of
+// its own.
+uint8_t ReadPtr(InputStream& in, uint32_t untaken) {
+    if (in.available < 1 && !Refill(in, untaken)) {
         return 0;
     }
-    Input.file = _lopen(installerPath, OF_READ | OF_SHARE_DENY_NONE);
+    --in.available;
+    return in.buffer[in.position++];
+}
+
+void WritePtr(OutputStream& out, uint8_t byte, int32_t originalSize) {
+    // A set block size lies within the original size, and a failed write
+    // leaves the buffer full: room before the block's last byte means the
+    // byte is simply kept.
+    if (out.count + 1 < out.blockSize) {
+        out.buffer[out.count++] = byte;
+        return;
+    }
+    WriteLast(out, byte, originalSize);
+}
+
+namespace {
+
+// The part of a decompression that follows the naming of the source file;
+// the streams are reset already.
+int DecodeFile(const char* sourcePath, uint32_t fileOffset, uint32_t originalSize,
+               uint32_t storedSize, const char* targetPath) {
+    Input.file = _lopen(sourcePath, OF_READ | OF_SHARE_DENY_NONE);
     if (Input.file == HFILE_ERROR) {
         return 0;
     }
@@ -100,4 +120,26 @@ int DecompressEntry(HINSTANCE instance, uint32_t fileOffset, uint32_t originalSi
     _lclose(Output.file);
     _lclose(Input.file);
     return Input.truncated || Output.failed ? 0 : 1;
+}
+
+} // namespace
+
+int DecompressEntry(HINSTANCE instance, uint32_t fileOffset, uint32_t originalSize,
+                    uint32_t storedSize, const char* targetPath) {
+    ResetReadPtr(Input);
+    ResetWritePtr(Output);
+    char installerPath[260];
+    // A path that fills the buffer was cut: it would name another file.
+    DWORD length = GetModuleFileNameA(instance, installerPath, sizeof installerPath);
+    if (length == 0 || length >= sizeof installerPath) {
+        return 0;
+    }
+    return DecodeFile(installerPath, fileOffset, originalSize, storedSize, targetPath);
+}
+
+int DecompressFile(const char* sourcePath, uint32_t fileOffset, uint32_t originalSize,
+                   uint32_t storedSize, const char* targetPath) {
+    ResetReadPtr(Input);
+    ResetWritePtr(Output);
+    return DecodeFile(sourcePath, fileOffset, originalSize, storedSize, targetPath);
 }

@@ -49,3 +49,8 @@ void WritePtr(OutputStream& out, uint8_t byte, int32_t originalSize);
 // the target then keeps whatever was written. Never ends the process.
 int DecompressEntry(HINSTANCE instance, uint32_t fileOffset, uint32_t originalSize,
                     uint32_t storedSize, const char* targetPath);
+
+// The same from any file: what DecompressEntry does once it has named the
+// installer's. The benchmarks time the installer's own path with it.
+int DecompressFile(const char* sourcePath, uint32_t fileOffset, uint32_t originalSize,
+                   uint32_t storedSize, const char* targetPath);

@@ -86,22 +86,32 @@ inline void ExchangeNodes(AdaptiveTree& tree, int x, int l, unsigned k) {
     child[x] = static_cast<int16_t>(j);
 }
 
-// Raises node x and then its ancestors by one, up to the root. The index is
+// Node x has just been raised to weight k, past its right-hand neighbour:
+// moves it past every node now lighter than k, but not past those equal to
+// it (the sentinel stops the scan below the top), and returns the position
+// it moved into.
+inline int MoveUp(AdaptiveTree& tree, int x, unsigned k) {
+    int l = LastOfRun(tree.Freq, x + 1, k - 1);
+    ExchangeNodes(tree, x, l, k);
+    return l;
+}
+
+// Raises node x and then its ancestors by one, up to the root, and returns
+// the last position that a node moved into (0 if none moved); those
+// positions grow along the climb, so it is the highest. The index is
 // pointer-wide so that each parent load feeds the next without a sign
 // extension in between.
-inline void RaiseFrom(AdaptiveTree& tree, intptr_t x) {
+inline int RaiseFrom(AdaptiveTree& tree, intptr_t x) {
     uint16_t* freq = tree.Freq;
+    int moved = 0;
     do {
         unsigned k = ++freq[x];
         if (k > freq[x + 1]) {
-            // Move past every node now lighter than k, but stay before those
-            // equal to it; the sentinel stops the scan below the top.
-            int l = LastOfRun(freq, static_cast<int>(x) + 1, k - 1);
-            ExchangeNodes(tree, static_cast<int>(x), l, k);
-            x = l;
+            x = moved = MoveUp(tree, static_cast<int>(x), k);
         }
         x = tree.Parent[x];
     } while (x != 0);
+    return moved;
 }
 
 // Counts one more occurrence of `symbol`. Inline because it is most of the
@@ -111,24 +121,4 @@ inline void UpdateTree(AdaptiveTree& tree, int symbol) {
         RebuildTree(tree);
     }
     RaiseFrom(tree, tree.Parent[symbol + NodeCount]);
-}
-
-// Finishes the update of a symbol whose path was raised on the way down:
-// path[0] .. path[depth - 1] are the nodes below the root down to the leaf,
-// and bit n of `equal` tells that the node n levels above the leaf weighed
-// as much as its right-hand neighbour before its raise. The deepest such node
-// is the first that must move; the raises above it were premature and are
-// taken back before the climb goes on from where it moved.
-inline void FinishRaise(AdaptiveTree& tree, const int16_t* path, int depth, uint32_t equal) {
-    uint16_t* freq = tree.Freq;
-    int level = depth - 1 - __builtin_ctz(equal);
-    for (int i = 0; i < level; ++i) {
-        --freq[path[i]];
-    }
-    --freq[RootNode];
-    int x = path[level];
-    unsigned k = freq[x];
-    int l = LastOfRun(freq, x + 1, k - 1);
-    ExchangeNodes(tree, x, l, k);
-    RaiseFrom(tree, tree.Parent[l]);
 }

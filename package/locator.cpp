@@ -5,19 +5,6 @@
 
 #include <string.h>
 
-// PE32 layout, as far as the walk uses it.
-enum {
-    DosLfanewOffset = 60,
-    // Signature, IMAGE_FILE_HEADER and the 224-byte PE32 optional header:
-    // SizeOfOptionalHeader is not consulted, the build guarantees 224.
-    SectionTableFromLfanew = 4 + 20 + 224,
-    SectionHeaderSize = 40,
-    ResourceDirectoryHeaderSize = 16,
-    ResourceEntrySize = 8,
-    ResourceDataEntrySize = 16,
-    SubdirectoryFlag = 0x80000000u,
-};
-
 static int SeekTo(HFILE file, uint32_t offset) {
     return _llseek(file, (LONG)offset, FILE_BEGIN) != -1;
 }

@@ -1,27 +1,35 @@
-// Checks that an installer with no package can take one: the properties the
-// installer's locator relies on, checked strictly, since it checks nothing.
+// Checks that an installer image can take a package, or holds one laid out
+// as the installer's locator expects: the properties that locator relies on,
+// checked strictly, since it checks nothing. The image may be hostile (a
+// stub handed to the authoring tool, an installer handed to verify), so
+// every read is bounded and so is the walk of its resource tree.
 #include "package/format.h"
 #include "package/writer.h"
 
+#include <set>
 #include <string>
 
 namespace pkg {
 namespace {
 
 struct Reader {
-    const std::vector<uint8_t>& image;
+    const ByteSource& image;
 
     void Need(uint64_t offset, uint64_t size, const char* what) const {
-        if (offset + size > image.size())
+        if (offset + size > image.Size())
             throw PackageError(std::string("installer image cut short in ") + what);
     }
     uint32_t U32(uint64_t offset, const char* what) const {
+        unsigned char bytes[4];
         Need(offset, 4, what);
-        return ReadLe32(&image[offset]);
+        image.ReadAt(offset, bytes, 4);
+        return ReadLe32(bytes);
     }
     uint16_t U16(uint64_t offset, const char* what) const {
+        unsigned char bytes[2];
         Need(offset, 2, what);
-        return ReadLe16(&image[offset]);
+        image.ReadAt(offset, bytes, 2);
+        return ReadLe16(bytes);
     }
 };
 
@@ -30,7 +38,7 @@ struct Section {
     uint32_t virtualAddress, rawSize, rawData;
 };
 
-enum : uint32_t { SubdirectoryFlag = 0x80000000u, NameFlag = 0x80000000u };
+enum : uint32_t { NameFlag = 0x80000000u };
 
 // Everything in the resource section that the package must not overwrite:
 // the tables, names and data entries, and every resource's data.
@@ -38,6 +46,10 @@ struct ResourceWalk {
     const Reader& r;
     const Section& rsrc;
     uint64_t highestEnd = 0; // file offset past the last such byte
+    // A tree the build makes shares no directory and has no more entries
+    // than its bytes can hold; a hostile one could make the walk endless.
+    std::set<uint32_t> visited;
+    uint64_t entriesLeft = r.image.Size() / 8;
 
     void Cover(uint64_t offset, uint64_t size) {
         r.Need(offset, size, "resource tree");
@@ -49,32 +61,40 @@ struct ResourceWalk {
             throw PackageError("resource data outside .rsrc");
         return uint64_t(rva - rsrc.virtualAddress) + rsrc.rawData;
     }
-    std::string NameAt(uint32_t offset) {
-        uint64_t at = rsrc.rawData + offset;
+    std::string NameAt(uint32_t offset) const {
+        uint64_t at = uint64_t(rsrc.rawData) + offset;
         uint16_t length = r.U16(at, "resource name");
-        Cover(at, 2 + 2u * length);
         std::string name;
-        for (uint16_t i = 0; i < length; ++i)
+        for (uint16_t i = 0; i < length && i < 64; ++i)
             name += (char)r.U16(at + 2 + 2u * i, "resource name");
         return name;
+    }
+    void CoverName(uint32_t offset) {
+        uint64_t at = uint64_t(rsrc.rawData) + offset;
+        Cover(at, 2 + 2u * r.U16(at, "resource name"));
     }
     // Walks a directory; `skip` is the data entry whose data is LASTRES's.
     void Directory(uint32_t offset, int depth, uint64_t skip) {
         if (depth > 3)
             throw PackageError("resource tree deeper than three levels");
-        uint64_t at = rsrc.rawData + offset;
-        uint16_t count =
-            r.U16(at + 12, "resource directory") + r.U16(at + 14, "resource directory");
+        if (!visited.insert(offset).second)
+            throw PackageError("resource tree reaches one directory twice");
+        uint64_t at = uint64_t(rsrc.rawData) + offset;
+        uint32_t count =
+            uint32_t(r.U16(at + 12, "resource directory")) + r.U16(at + 14, "resource directory");
+        if (count > entriesLeft)
+            throw PackageError("resource tree has more entries than the file can hold");
+        entriesLeft -= count;
         Cover(at, 16 + 8u * count);
-        for (uint16_t i = 0; i < count; ++i) {
+        for (uint32_t i = 0; i < count; ++i) {
             uint32_t name = r.U32(at + 16 + 8u * i, "resource entry");
             uint32_t target = r.U32(at + 20 + 8u * i, "resource entry");
             if (name & NameFlag)
-                NameAt(name & ~NameFlag);
+                CoverName(name & ~NameFlag);
             if (target & SubdirectoryFlag) {
                 Directory(target & ~SubdirectoryFlag, depth + 1, skip);
             } else {
-                uint64_t entry = rsrc.rawData + target;
+                uint64_t entry = uint64_t(rsrc.rawData) + target;
                 Cover(entry, 16);
                 if (entry != skip)
                     Cover(FileOffsetOfRva(r.U32(entry, "data entry")),
@@ -84,35 +104,42 @@ struct ResourceWalk {
     }
 };
 
+std::vector<Section> ReadSections(const Reader& r, uint32_t pe) {
+    uint16_t sectionCount = r.U16(pe + 6, "file header");
+    std::vector<Section> sections;
+    for (uint16_t i = 0; i < sectionCount; ++i) {
+        uint64_t at = uint64_t(pe) + 248 + 40u * i;
+        r.Need(at, 40, "section table");
+        char name[9] = {};
+        r.image.ReadAt(at, name, 8);
+        Section s;
+        s.name = name;
+        s.virtualAddress = r.U32(at + 12, "section table");
+        s.rawSize = r.U32(at + 16, "section table");
+        s.rawData = r.U32(at + 20, "section table");
+        sections.push_back(s);
+    }
+    return sections;
+}
+
 } // namespace
 
-StubLayout CheckStubLayout(const std::vector<uint8_t>& image) {
+StubLayout CheckImageLayout(const ByteSource& image) {
     Reader r{image};
-    if (image.size() < 64 || image[0] != 'M' || image[1] != 'Z')
+    unsigned char mz[2] = {};
+    if (image.Size() < 64 || image.ReadAt(0, mz, 2) != 2 || mz[0] != 'M' || mz[1] != 'Z')
         throw PackageError("not a Windows executable (no MZ header)");
     uint32_t pe = r.U32(60, "DOS header");
     if (r.U32(pe, "PE signature") != 0x00004550)
         throw PackageError("no PE signature");
     if (r.U16(pe + 4, "file header") != 0x14c)
         throw PackageError("not a 32-bit x86 image");
-    uint16_t sectionCount = r.U16(pe + 6, "file header");
     if (r.U16(pe + 20, "file header") != 224)
         throw PackageError("optional header is not the 224-byte PE32 one");
     if (r.U16(pe + 24, "optional header") != 0x10b)
         throw PackageError("optional header is not PE32");
 
-    std::vector<Section> sections;
-    for (uint16_t i = 0; i < sectionCount; ++i) {
-        uint64_t at = uint64_t(pe) + 248 + 40u * i;
-        r.Need(at, 40, "section table");
-        Section s;
-        s.name.assign(reinterpret_cast<const char*>(&image[at]), 8);
-        s.name = s.name.c_str();
-        s.virtualAddress = r.U32(at + 12, "section table");
-        s.rawSize = r.U32(at + 16, "section table");
-        s.rawData = r.U32(at + 20, "section table");
-        sections.push_back(s);
-    }
+    std::vector<Section> sections = ReadSections(r, pe);
     if (sections.empty() || sections.back().name != ".rsrc")
         throw PackageError(".rsrc is not the last section");
     const Section& rsrc = sections.back();
@@ -122,14 +149,12 @@ StubLayout CheckStubLayout(const std::vector<uint8_t>& image) {
         if (sections[i].rawData + uint64_t(sections[i].rawSize) > rsrc.rawData)
             throw PackageError("section " + sections[i].name + " lies after .rsrc in the file");
     }
-    if (uint64_t(rsrc.rawData) + rsrc.rawSize < image.size())
-        throw PackageError("data follows the .rsrc section");
 
     // The locator takes the first entry of each level: it must be LASTRES,
     // then name 1000, then language 1033.
     uint64_t root = rsrc.rawData;
     uint32_t typeName = r.U32(root + 16, "resource root");
-    ResourceWalk walk{r, rsrc};
+    ResourceWalk walk{r, rsrc, 0, {}};
     if (!(typeName & NameFlag) || walk.NameAt(typeName & ~NameFlag) != "LASTRES")
         throw PackageError("LASTRES is not the first resource type");
     // The first entry of the subdirectory that the directory entry at
@@ -156,9 +181,22 @@ StubLayout CheckStubLayout(const std::vector<uint8_t>& image) {
     walk.Directory(0, 1, entry);
     if (walk.highestEnd > data)
         throw PackageError("LASTRES data is not the last data of .rsrc");
-    if (data > 0xFFFFFFFFu)
-        throw PackageError("LASTRES data past 4 GiB");
-    return StubLayout{uint32_t(data), rsrc.rawData, rsrc.virtualAddress};
+    if (data >= 0x80000000u)
+        throw PackageError("LASTRES data past 2 GiB");
+    return StubLayout{uint32_t(data), rsrc.rawData, rsrc.virtualAddress,
+                      uint64_t(rsrc.rawData) + rsrc.rawSize, pe};
+}
+
+StubLayout CheckStubLayout(const std::vector<uint8_t>& image) {
+    StubLayout layout = CheckImageLayout(MemoryBytes(image));
+    if (layout.rsrcEnd < image.size())
+        throw PackageError("data follows the .rsrc section: a package or a signature is already "
+                           "in it");
+    // The build leaves only zero padding after the four LASTRES bytes.
+    for (size_t i = size_t(layout.packageOffset) + 4; i < image.size(); ++i)
+        if (image[i] != 0)
+            throw PackageError("a package is already in it (bytes after the LASTRES data)");
+    return layout;
 }
 
 } // namespace pkg

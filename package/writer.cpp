@@ -25,15 +25,17 @@ std::vector<uint8_t> WriteInstaller(const std::vector<uint8_t>& stub,
     uint64_t end = layout.packageOffset + directorySize;
     for (const EntryToWrite& e : package.entries)
         end += e.stored.size();
-    if (end > 0xFFFFFFFFu)
-        throw PackageError("the installer would pass 4 GiB");
+    if (end > InstallerReadLimit)
+        throw PackageError("the installer would pass 2 GiB, beyond which it cannot read itself");
 
-    // The stub's length is kept at least: the section table still counts the
-    // padding after LASTRES as raw data, and Windows refuses an image whose
-    // sections run past the end of the file.
+    // The file runs at least to the end of .rsrc as its section table gives
+    // it: Windows refuses an image whose sections run past the end of the
+    // file, and a tiny package would otherwise end before.
     std::vector<uint8_t> out(stub.begin(), stub.end());
     if (out.size() < end)
         out.resize(end);
+    if (out.size() < layout.rsrcEnd)
+        out.resize(layout.rsrcEnd);
     std::memset(&out[layout.packageOffset], 0, stub.size() - layout.packageOffset);
 
     uint8_t* header = &out[layout.packageOffset];

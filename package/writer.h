@@ -1,6 +1,9 @@
 // Writing a package into a copy of the installer (authoring side only).
 #pragma once
 
+#include "package/byte_source.h"
+#include "package/format.h"
+
 #include <cstdint>
 #include <stdexcept>
 #include <string>
@@ -14,15 +17,23 @@ struct PackageError : std::runtime_error {
     using std::runtime_error::runtime_error;
 };
 
-// Where the package goes in an installer with no package, after checking
-// every property the installer's locator relies on.
+// Where the package goes in an installer, after checking every property the
+// installer's locator relies on.
 struct StubLayout {
     uint32_t packageOffset; // file offset of the LASTRES data
     uint32_t rsrcOffset;    // PointerToRawData of .rsrc
     uint32_t rsrcVirtualAddress;
+    uint64_t rsrcEnd;  // PointerToRawData + SizeOfRawData of .rsrc
+    uint32_t peOffset; // e_lfanew: the PE signature, then the headers
 };
 
-// Throws PackageError naming the first property that does not hold.
+// The image's part of the layout, whatever follows the LASTRES data: a
+// package, a signature, or nothing. Throws PackageError naming the first
+// property that does not hold.
+StubLayout CheckImageLayout(const ByteSource& image);
+
+// An installer with no package: the image's layout, and nothing after the
+// LASTRES data's four bytes but zero padding.
 StubLayout CheckStubLayout(const std::vector<uint8_t>& image);
 
 struct EntryToWrite {
@@ -39,8 +50,9 @@ struct PackageToWrite {
 
 // The installer with the package written at the LASTRES data's offset: the
 // directory, its terminator, then each entry's bytes in directory order, with
-// absolute offsets. Throws PackageError when the stub is not fit for it, the
-// title or an extension is too long, or the result would pass 4 GiB.
+// absolute offsets, padded with zeros to the end of the stub's .rsrc. Throws
+// PackageError when the stub is not fit for it, the title or an extension is
+// too long, or the package would pass InstallerReadLimit.
 std::vector<uint8_t> WriteInstaller(const std::vector<uint8_t>& stub,
                                     const PackageToWrite& package);
 

@@ -486,8 +486,29 @@ BotLog WineRun::RunProgram(const std::vector<std::string>& command,
     return result;
 }
 
+ProgramRun RunWineProgram(const std::string& program, const std::vector<std::string>& arguments,
+                          const std::string& hostDir) {
+    Sandbox box(0);
+    const fs::path output = box.dir / "wine.out";
+    std::vector<std::string> argv = {"wine", program};
+    argv.insert(argv.end(), arguments.begin(), arguments.end());
+    const std::vector<std::pair<std::string, std::string>> env = {
+        {"WINEPREFIX", box.prefix.string()}, {"WINEARCH", "win32"}, {"WINEDEBUG", "-all"}};
+    Command command{argv, hostDir, output, env, {"DISPLAY", "WAYLAND_DISPLAY"}};
+    ProgramRun run;
+    run.exitCode = Run(command, RunDeadlineSeconds);
+    if (run.exitCode == 127)
+        throw std::runtime_error("cannot run wine: " + ReadText(output));
+    Command stop{{"wineserver", "-k"}, hostDir, box.dir / "server.out", env, {}};
+    Run(stop, 30);
+    run.output = ReadText(output);
+    return run;
+}
+
 WineRun RunInstaller(const WineCase& wineCase) {
-    std::vector<uint8_t> installer = pkg::WriteInstaller(InstallerStub(), wineCase.package);
+    std::vector<uint8_t> installer = wineCase.installer.empty()
+                                         ? pkg::WriteInstaller(InstallerStub(), wineCase.package)
+                                         : wineCase.installer;
     installer.resize(installer.size() - std::min(installer.size(), wineCase.truncateBy));
     WineRun run;
     run.sandbox = std::make_unique<Sandbox>(wineCase.driveMiB);

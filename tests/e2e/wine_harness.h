@@ -71,6 +71,9 @@ struct BotLog {
 struct WineCase {
     std::string installerName = "MySaver.exe"; // placed in C:\Downloads
     pkg::PackageToWrite package;
+    // A ready-made installer (from saverpack) run as it is instead of one
+    // written from `package`; `package` still tells the expected results.
+    std::vector<uint8_t> installer;
     std::vector<std::string> answers; // ok, cancel, yes, no, esc, close
     // Files to lay into the prefix before the run: Windows path, contents.
     std::vector<std::pair<std::string, std::string>> files;
@@ -140,6 +143,16 @@ std::vector<uint8_t> AquariumFile(const std::string& name);
 // setup into a fresh prefix, runs it under boxbot and collects the result.
 // Throws std::runtime_error when the run cannot be set up at all.
 WineRun RunInstaller(const WineCase& wineCase);
+
+// A Windows console program run under Wine in a fresh prefix, with
+// `hostDir` as its current folder, so that relative paths in `arguments`
+// name files there.
+struct ProgramRun {
+    int exitCode = -1;  // -1 when it did not end within the deadline
+    std::string output; // stdout and stderr together, as wine printed them
+};
+ProgramRun RunWineProgram(const std::string& program, const std::vector<std::string>& arguments,
+                          const std::string& hostDir);
 
 // Whether tmpfs mounts are possible here (the test process is root and may
 // make a mount namespace).

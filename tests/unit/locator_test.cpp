@@ -1,5 +1,6 @@
 #include "package/format.h"
 #include "package/locator.h"
+#include "package/reader.h"
 #include "tests/unit/test_support.h"
 
 #include <cstring>
@@ -127,6 +128,38 @@ TEST_F(LocatorTest, ScanAddsTheTerminatorsOriginalSizeAndStopsAtAShortRead) {
     PlaceImage(image);
     EXPECT_EQ(Scan(), 100u);
     EXPECT_EQ(world->openHandles, 0);
+}
+
+// saverpack's reader must take the installer's own path: the same place,
+// and the same total as the scan, for every image here, odd ones included.
+TEST_F(LocatorTest, TheAuthoringReaderFindsWhatTheInstallerFinds) {
+    std::vector<std::vector<uint8_t>> images;
+    images.push_back(pkg::WriteInstaller(Stub(), {"T", 0, {Stored(PatternBytes(100, 1))}}));
+    images.push_back(images[0]);
+    images[1].resize(pkg::CheckStubLayout(Stub()).packageOffset + PackageHeaderSize + 7);
+    for (int variant = 0; variant < 5; ++variant) {
+        SyntheticImage image;
+        image.lastresFirst = variant != 1;
+        image.sizeOfOptionalHeader = variant == 2 ? 240 : 224;
+        image.withRsrc = variant != 3;
+        images.push_back(image.Build());
+        if (variant == 4)
+            // e_lfanew + 248 wraps to 232, two 40-byte steps before the table.
+            WriteLe32(&images.back()[60], 0xFFFFFFF0u);
+    }
+    for (size_t i = 0; i < images.size(); ++i) {
+        PlaceImage(images[i]);
+        pkg::MemoryBytes bytes(images[i]);
+        pkg::FoundPackage found = pkg::FindPackage(bytes);
+        EXPECT_EQ(found.found ? long(found.headerOffset) : -1L, LocatedOffset()) << i;
+        EXPECT_EQ(found.found, i != 4 && i != 5) << i; // no .rsrc, or no table where it looks
+        TotalInstallSize = 0;
+        if (ScanPackageDirectory()) {
+            EXPECT_EQ(pkg::ReadDirectory(bytes, found.headerOffset).totalInstallSize,
+                      TotalInstallSize)
+                << i;
+        }
+    }
 }
 
 } // namespace

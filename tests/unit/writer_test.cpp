@@ -76,3 +76,18 @@ TEST(WriteInstaller, RefusesWhatTheInstallerCouldNotReadBack) {
 }
 
 } // namespace
+
+namespace {
+
+// Windows refuses an image whose sections run past the end of the file: a
+// tiny package in a stub cut short after LASTRES still reaches the end of
+// .rsrc as the section table gives it.
+TEST(WriteInstaller, PadsATinyPackageToTheEndOfRsrc) {
+    pkg::StubLayout layout = pkg::CheckStubLayout(Stub());
+    std::vector<uint8_t> cut(Stub().begin(), Stub().begin() + layout.packageOffset + 4);
+    std::vector<uint8_t> out = pkg::WriteInstaller(cut, pkg::PackageToWrite{"t", 0, {Stored({1})}});
+    EXPECT_EQ(out.size(), layout.rsrcEnd);
+    EXPECT_EQ(out.size(), Stub().size());
+}
+
+} // namespace

@@ -242,6 +242,54 @@ TEST(DecodeStream, LongRandomSymbolStream) {
     EXPECT_EQ(d.bytes, s.Expected());
 }
 
+// The top table must always be that of the tree, however the tree moved:
+// after every symbol it is compared with a walk of the tree's first levels.
+struct TableCheckingSink {
+    std::vector<uint8_t> bytes;
+    int mismatches = 0;
+};
+void WritePtr(TableCheckingSink& out, uint8_t byte, int32_t) {
+    out.bytes.push_back(byte);
+    const AdaptiveTree& tree = Decoder.tree;
+    for (int bits = 0; bits < (1 << TopBits); ++bits) {
+        const TopEntry& entry = Decoder.top.entries[bits];
+        int x = tree.Child[RootNode];
+        int level = 0;
+        for (; level < TopBits && x < NodeCount; ++level) {
+            int node = x + (bits >> (TopBits - 1 - level) & 1);
+            x = tree.Child[node];
+            if (entry.path[level] != node || node < Decoder.top.floor) {
+                ++out.mismatches;
+            }
+        }
+        if (entry.levels != level || entry.next != x) {
+            ++out.mismatches;
+        }
+    }
+}
+
+TEST(DecodeStream, TopTableFollowsTheTree) {
+    // Favoured symbols that change every few thousand, so nodes near the
+    // root trade places, and rebuilds.
+    std::mt19937 rng(13);
+    testing_streams::TestStream s;
+    for (int i = 0; i < 80000; ++i) {
+        int favoured = (i / 3000) * 41 % 200;
+        if (rng() % 8 == 0 && s.Made() > 40) {
+            s.Match(3 + static_cast<int>(rng() % (1 + i / 3000 % 28)),
+                    static_cast<int>(rng() % 40));
+        } else {
+            s.Literal(static_cast<uint8_t>(rng() % 3 ? favoured + rng() % 3 : rng() % 256));
+        }
+    }
+    std::vector<uint8_t> stored = s.Bytes();
+    CountingSource in{stored.data()};
+    TableCheckingSink out;
+    DecodeStream(in, out, static_cast<int32_t>(s.Made()), static_cast<uint32_t>(stored.size()));
+    EXPECT_EQ(out.bytes, s.Expected());
+    EXPECT_EQ(out.mismatches, 0);
+}
+
 TEST(AdaptiveTree, RaisedNodeStaysBeforeEqualWeights) {
     // From a fresh tree, symbol 0's leaf reaches weight 2: it passes every
     // leaf of weight 1 and stops before node 284, which weighs 2 as well.

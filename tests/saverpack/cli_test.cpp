@@ -1,0 +1,294 @@
+// saverpack as its users run it: round trips through every command, the
+// inputs it must refuse (each with one line on stderr, its exit code, and
+// nothing left behind), Ctrl-C, and signing.
+#include "package/format.h"
+#include "package/reader.h"
+#include "tests/saverpack/tool_run.h"
+
+#include <functional>
+#include <regex>
+
+namespace {
+
+using namespace tooltest;
+
+class Saverpack : public ScratchTest {
+  public:
+    ToolRun Run(const std::vector<std::string>& arguments, int interruptAfterMs = 0) {
+        return RunTool(SAVERPACK_BINARY, arguments, dir, interruptAfterMs);
+    }
+    void Put(const std::string& name, const std::vector<uint8_t>& bytes) {
+        fs::create_directories((dir / name).parent_path());
+        WriteBytes(dir / name, bytes);
+    }
+    // A saver, a data file and one further file, created into `out`.
+    ToolRun CreateSample(const std::string& out, std::vector<std::string> options = {}) {
+        Put("in/saver.scr", TextLike(40000));
+        Put("in/data.cfg", TextLike(3000));
+        Put("in/picture.bmp", TextLike(20000));
+        std::vector<std::string> arguments = {"create",       "-o",        out,
+                                              "--title",      "Fish Tank", "--saver",
+                                              "in/saver.scr", "--data",    "in/data.cfg"};
+        arguments.insert(arguments.end(), options.begin(), options.end());
+        arguments.push_back("in/picture.bmp");
+        return Run(arguments);
+    }
+};
+
+std::vector<std::string> Matches(const std::string& text, const std::string& pattern) {
+    std::vector<std::string> found;
+    std::regex re(pattern);
+    for (std::sregex_iterator it(text.begin(), text.end(), re), end; it != end; ++it)
+        found.push_back((*it)[1]);
+    return found;
+}
+
+TEST_F(Saverpack, RoundTripsGiveBackTheInputBytes) {
+    const struct {
+        const char* name;
+        std::vector<std::string> options;
+        std::vector<uint8_t> third;
+        std::vector<std::string> methods;
+    } cases[] = {
+        {"stored", {"--store"}, TextLike(20000), {"stored", "stored", "stored"}},
+        {"fast", {"--level", "fast"}, TextLike(20000), {"compressed", "compressed", "compressed"}},
+        {"best", {}, TextLike(20000), {"compressed", "compressed", "compressed"}},
+        {"mixed", {}, Noise(30000), {"compressed", "compressed", "stored"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::vector<std::vector<uint8_t>> inputs = {TextLike(40000), TextLike(3000), c.third};
+        Put("in/saver.scr", inputs[0]);
+        Put("in/data.cfg", inputs[1]);
+        Put("in/file.bmp", inputs[2]);
+        std::vector<std::string> create = {
+            "create",       "-o",     "FishTank.exe", "--title",        "Fish Tank", "--saver",
+            "in/saver.scr", "--data", "in/data.cfg",  "--first-number", "7",         "in/file.bmp"};
+        create.insert(create.end(), c.options.begin(), c.options.end());
+        ASSERT_EQ(Run(create).exitCode, 0);
+        std::vector<uint8_t> first = ReadBytes(dir / "FishTank.exe");
+        ASSERT_EQ(Run(create).exitCode, 0);
+        EXPECT_EQ(ReadBytes(dir / "FishTank.exe"), first) << "two creates differ";
+
+        ToolRun list = Run({"list", "--json", "FishTank.exe"});
+        ASSERT_EQ(list.exitCode, 0) << list.err;
+        EXPECT_EQ(Matches(list.out, "\"method\": \"(\\w+)\""), c.methods);
+        EXPECT_EQ(Matches(list.out, "\"totalInstallSize\": (\\d+)"),
+                  std::vector<std::string>{std::to_string(43000 + c.third.size())});
+        EXPECT_EQ(Matches(list.out, "\"path\": \"([^\"]+)\"")[2],
+                  "TORVANIX\\\\MOREVANE\\\\FishTank\\\\FILE0007.BMP");
+        ToolRun verify = Run({"verify", "FishTank.exe"});
+        EXPECT_EQ(verify.exitCode, 0) << verify.out;
+
+        ToolRun extract = Run({"extract", "FishTank.exe", "-C", "x"});
+        ASSERT_EQ(extract.exitCode, 0) << extract.err;
+        const fs::path data = dir / "x/TORVANIX/MOREVANE/FishTank";
+        EXPECT_EQ(ReadBytes(dir / "x/FISHTANK.SCR"), inputs[0]);
+        EXPECT_EQ(ReadBytes(data / "FishTank.DAT"), inputs[1]);
+        EXPECT_EQ(ReadBytes(data / "FILE0007.BMP"), inputs[2]);
+        EXPECT_EQ(Run({"extract", "FishTank.exe", "-C", "x"}).exitCode, 1) << "kept existing";
+        EXPECT_EQ(Run({"extract", "FishTank.exe", "-C", "x", "--force"}).exitCode, 0);
+        fs::remove_all(dir / "x");
+    }
+}
+
+// The directory record of entry `index` in an installer's bytes.
+unsigned char* RecordOf(std::vector<uint8_t>& installer, size_t index) {
+    pkg::FoundPackage where = pkg::FindPackage(pkg::MemoryBytes(installer));
+    return &installer[where.headerOffset + PackageHeaderSize + PackageEntrySize * index];
+}
+
+void ChangeEntry(const fs::path& installer, size_t index,
+                 const std::function<void(PackageEntry&)>& change) {
+    std::vector<uint8_t> bytes = ReadBytes(installer);
+    PackageEntry e = ParsePackageEntry(RecordOf(bytes, index));
+    change(e);
+    FormatPackageEntry(e, RecordOf(bytes, index));
+    WriteBytes(installer, bytes);
+}
+
+TEST_F(Saverpack, RefusesBadInputsInOneLineLeavingNothingBehind) {
+    const std::string long33(33, 'x');
+    const struct {
+        const char* name;
+        std::function<void(Saverpack&)> setup; // after the sample installer good.exe is made
+        std::vector<std::string> arguments;
+        int exitCode;
+        const char* says; // on stderr, or on stdout for verify
+    } cases[] = {
+        {"missing input",
+         {},
+         {"create", "-o", "o.exe", "--title", "t", "--saver", "no.scr"},
+         1,
+         "no.scr: cannot read it"},
+        {"input that is a folder",
+         {},
+         {"create", "-o", "o.exe", "--title", "t", "--saver", "in"},
+         1,
+         "in: is not a file"},
+        {"empty input",
+         [](Saverpack& t) { t.Put("in/empty.scr", {}); },
+         {"create", "-o", "o.exe", "--title", "t", "--saver", "in/empty.scr"},
+         1,
+         "is empty"},
+        {"title too long",
+         {},
+         {"create", "-o", "o.exe", "--title", long33, "--saver", "in/saver.scr"},
+         2,
+         "the limit is 32"},
+        {"title not in Windows-1252",
+         {},
+         {"create", "-o", "o.exe", "--title", "\xCE\xA9", "--saver", "in/saver.scr"},
+         2,
+         "Windows-1252 cannot hold"},
+        {"extension too long",
+         [](Saverpack& t) { t.Put("in/photo.jpeg", {1}); },
+         {"create", "-o", "o.exe", "--title", "t", "--saver", "in/saver.scr", "--data",
+          "in/data.cfg", "in/photo.jpeg"},
+         2,
+         "photo.jpeg: its extension .jpeg is longer"},
+        {"first number out of range",
+         {},
+         {"create", "-o", "o.exe", "--title", "t", "--saver", "in/saver.scr", "--first-number",
+          "65536"},
+         2,
+         "65535"},
+        {"FILE without --data",
+         {},
+         {"create", "-o", "o.exe", "--title", "t", "--saver", "in/saver.scr", "in/data.cfg"},
+         2,
+         "give --data"},
+        {"stub that is no executable",
+         {},
+         {"create", "-o", "o.exe", "--title", "t", "--saver", "in/saver.scr", "--stub",
+          "in/data.cfg"},
+         1,
+         "no MZ header"},
+        {"stub with a package in it",
+         {},
+         {"create", "-o", "o.exe", "--title", "t", "--saver", "in/saver.scr", "--stub", "good.exe"},
+         1,
+         "already in it"},
+        {"name the installer cannot install under",
+         {},
+         {"create", "-o", "...exe", "--title", "t", "--saver", "in/saver.scr"},
+         2,
+         "data folder the name \"..\""},
+        {"output folder that cannot be written",
+         {},
+         {"create", "-o", "good.exe/o.exe", "--title", "t", "--saver", "in/saver.scr"},
+         1,
+         "cannot write in its folder"},
+        {"installer with no package",
+         [](Saverpack& t) { t.Put("stub.exe", ReadBytes(SAVERPACK_STUB)); },
+         {"list", "stub.exe"},
+         1,
+         "holds no entry, not even the saver"},
+        {"truncated installer",
+         [](Saverpack& t) {
+             fs::resize_file(t.dir / "good.exe", fs::file_size(t.dir / "good.exe") - 9);
+         },
+         {"extract", "good.exe", "-C", "x"},
+         1,
+         "entry 2: its bytes"},
+        {"entry outside the file",
+         [](Saverpack& t) {
+             ChangeEntry(t.dir / "good.exe", 1, [](PackageEntry& e) { e.FileOffset = 1u << 30; });
+         },
+         {"verify", "good.exe"},
+         1,
+         "entry 1: its bytes (1,073,741,824 to"},
+        {"overlapping entries",
+         [](Saverpack& t) {
+             ChangeEntry(t.dir / "good.exe", 2, [](PackageEntry& e) { e.FileOffset -= 5; });
+         },
+         {"verify", "good.exe"},
+         1,
+         "entry 1 and entry 2 share bytes"},
+        {"damaged compressed stream",
+         [](Saverpack& t) {
+             ChangeEntry(t.dir / "good.exe", 0, [](PackageEntry& e) { e.StoredSize -= 3; });
+         },
+         {"verify", "good.exe"},
+         1,
+         "entry 0: its stream needs bits past"},
+        {"extension holding path characters",
+         [](Saverpack& t) {
+             ChangeEntry(t.dir / "good.exe", 2,
+                         [](PackageEntry& e) { memcpy(e.Extension, "\\..\\", 4); });
+         },
+         {"extract", "good.exe", "-C", "x"},
+         1,
+         "entry 2: its extension field holds a path separator"},
+        {"folder that cannot be made",
+         {},
+         {"extract", "good.exe", "-C", "good.exe/x"},
+         1,
+         "cannot make the folder"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ASSERT_EQ(CreateSample("good.exe").exitCode, 0);
+        if (c.setup)
+            c.setup(*this);
+        std::vector<std::string> before = Contents();
+        ToolRun run = Run(c.arguments);
+        EXPECT_EQ(run.exitCode, c.exitCode) << run.out << run.err;
+        const std::string& said = c.arguments[0] == "verify" ? run.out : run.err;
+        EXPECT_NE(said.find(c.says), std::string::npos) << said;
+        if (c.arguments[0] != "verify") {
+            EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
+        }
+        EXPECT_EQ(Contents(), before);
+        fs::remove_all(dir);
+        fs::create_directories(dir);
+    }
+}
+
+TEST_F(Saverpack, CtrlCLeavesNoInstallerAndNoTemporaryFile) {
+    Put("big.scr", Noise(48 << 20));
+    std::vector<std::string> before = Contents();
+    ToolRun run = Run({"create", "-o", "Big.exe", "--title", "Big", "--saver", "big.scr"}, 300);
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_NE(run.err.find("interrupted"), std::string::npos) << run.err;
+    EXPECT_EQ(Contents(), before);
+}
+
+TEST_F(Saverpack, SignsSoThatOsslsigncodeAndVerifyAcceptItAndListNamesTheSigner) {
+    ASSERT_EQ(system(("cd " + dir.string() +
+                      " && openssl req -x509 -newkey rsa:2048 -nodes -keyout key.pem -out "
+                      "cert.pem -days 2 -subj '/CN=Fish Tank Makers' >/dev/null 2>&1")
+                         .c_str()),
+              0);
+    ASSERT_EQ(CreateSample("Signed.exe", {"--cert", "cert.pem", "--key", "key.pem"}).exitCode, 0);
+    ASSERT_EQ(CreateSample("Later.exe").exitCode, 0);
+    ToolRun sign = Run({"sign", "Later.exe", "--cert", "cert.pem", "--key", "key.pem"});
+    ASSERT_EQ(sign.exitCode, 0) << sign.err;
+    for (const char* installer : {"Signed.exe", "Later.exe"}) {
+        SCOPED_TRACE(installer);
+        EXPECT_EQ(system(("osslsigncode verify -CAfile " + (dir / "cert.pem").string() + " -in " +
+                          (dir / installer).string() + " >/dev/null 2>&1")
+                             .c_str()),
+                  0);
+        ToolRun verify = Run({"verify", installer, "--ca", "cert.pem"});
+        EXPECT_EQ(verify.exitCode, 0) << verify.out;
+        EXPECT_NE(verify.out.find("signed by /CN=Fish Tank Makers"), std::string::npos);
+        // Without the CA the signature is intact, its signer unknown.
+        verify = Run({"verify", installer});
+        EXPECT_EQ(verify.exitCode, 0) << verify.out;
+        EXPECT_NE(verify.out.find("warning: signature: intact"), std::string::npos);
+        EXPECT_NE(Run({"list", installer}).out.find("signed by          /CN=Fish Tank Makers"),
+                  std::string::npos);
+    }
+    EXPECT_EQ(Run({"sign", "Later.exe", "--cert", "cert.pem", "--key", "key.pem"}).exitCode, 1);
+    // A byte of the package changed after signing.
+    std::vector<uint8_t> bytes = ReadBytes(dir / "Signed.exe");
+    bytes[ParsePackageEntry(RecordOf(bytes, 1)).FileOffset] ^= 1;
+    WriteBytes(dir / "Signed.exe", bytes);
+    ToolRun tampered = Run({"verify", "Signed.exe"});
+    EXPECT_EQ(tampered.exitCode, 1);
+    EXPECT_NE(tampered.out.find("problem: signature: the file was changed"), std::string::npos)
+        << tampered.out;
+}
+
+} // namespace

@@ -1,0 +1,47 @@
+// The tool's commands, each returning the process's exit code: 0 for
+// success, 1 for failure (a Failure carries 2 for a command line that cannot
+// be carried out).
+#pragma once
+
+#include "decoder/codec.h"
+#include "tools/saverpack/sign.h"
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace saverpack {
+
+// The compression levels offered on the command line, under the encoder's
+// names for them (greedy and lazy are its reference points, not offered).
+extern const Level OfferedLevels[];
+extern const size_t OfferedLevelCount;
+const char* NameOf(Level level);
+// The offered level of that name, or none.
+const Level* LevelNamed(const std::string& name);
+
+struct CreateOptions {
+    std::string out;
+    std::string title; // UTF-8, checked by TitleProblem
+    std::string saver;
+    std::string data; // "" for none
+    std::vector<std::string> files;
+    unsigned firstNumber = 1;
+    bool store = false;
+    Level level = Level::Best;
+    std::string stub; // "" for the one carried inside the tool
+    SigningKey key;   // no cert: unsigned
+    bool quiet = false;
+};
+
+int Create(const CreateOptions& options);
+int List(const std::string& installer, bool json);
+int Verify(const std::string& installer, const std::string& caFile);
+int Extract(const std::string& installer, const std::string& folder, bool force);
+int Sign(const std::string& installer, const SigningKey& key);
+
+// The installer stub carried inside the tool (build/win32/installer.exe).
+extern const unsigned char EmbeddedStub[];
+extern const size_t EmbeddedStubSize;
+
+} // namespace saverpack

@@ -1,0 +1,26 @@
+// Where extract puts each entry: the installer's own places, below a folder.
+#pragma once
+
+#include "tools/saverpack/examine.h"
+
+#include <string>
+#include <vector>
+
+namespace saverpack {
+
+struct ExtractTarget {
+    size_t entry;
+    std::vector<std::string> path; // components below the folder
+};
+
+// The entries' places in directory order; where two entries install to one
+// file the later one alone is kept, as the installer leaves it. Throws
+// Failure when a component could name anything but one plain name inside
+// the folder (empty, ".", "..", or holding a separator, ':' or a control
+// character): the last guard of "nothing outside the folder".
+std::vector<ExtractTarget> PlanExtraction(const Examination& examination);
+
+// Whether `component` names exactly one entry of a folder.
+bool IsPlainName(const std::string& component);
+
+} // namespace saverpack

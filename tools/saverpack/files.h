@@ -1,0 +1,83 @@
+// Files as the tool handles them: inputs read whole with their sizes
+// checked first, installers read in place, outputs written beside their
+// target under a temporary name and renamed only when whole.
+#pragma once
+
+#include "package/byte_source.h"
+
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace saverpack {
+
+namespace fs = std::filesystem;
+
+// A failure to report in one line; `exitCode` 1 for a failure, 2 for a
+// command line that cannot be carried out.
+struct Failure : std::runtime_error {
+    Failure(const std::string& message, int code = 1)
+        : std::runtime_error(message), exitCode(code) {}
+    int exitCode;
+};
+
+// A path from the command line (UTF-8) and back, the same on both systems.
+fs::path PathOf(const std::string& utf8);
+std::string TextOf(const fs::path& path);
+
+// An installer file read in place; the file must stay unchanged meanwhile.
+class FileBytes : public pkg::ByteSource {
+  public:
+    explicit FileBytes(const fs::path& path); // throws Failure naming the file
+    uint64_t Size() const override { return size_; }
+    size_t ReadAt(uint64_t offset, void* buffer, size_t count) const override;
+
+  private:
+    // The reader walks the file in small steps (40-byte section headers,
+    // 16-byte records): a block around them is kept.
+    mutable std::ifstream in_;
+    uint64_t size_ = 0;
+    mutable std::vector<char> block_;
+    mutable uint64_t blockStart_ = 0;
+};
+
+// The whole of a file; throws Failure naming it when it cannot be read.
+std::vector<uint8_t> ReadWholeFile(const fs::path& path, const std::string& shownName);
+
+// Ctrl-C and termination requests, noticed where the work can stop cleanly.
+void CatchInterrupts();
+bool Interrupted();
+// Throws Failure when an interrupt has come.
+void StopIfInterrupted();
+
+// A file being written beside `target`: removed when dropped unless
+// Commit() renamed it over the target.
+class PendingFile {
+  public:
+    explicit PendingFile(const fs::path& target);
+    ~PendingFile();
+    PendingFile(const PendingFile&) = delete;
+    PendingFile& operator=(const PendingFile&) = delete;
+
+    const fs::path& Path() const { return temporary_; }
+    const fs::path& Target() const { return target_; }
+    // Opens it for writing, cut to length 0.
+    std::ofstream& Open();
+    void Write(const void* bytes, size_t count);
+    void WriteAll(const std::vector<uint8_t>& bytes);
+    // Closes it; throws Failure when anything written did not reach it.
+    void Close();
+    // Renames it over the target.
+    void Commit();
+
+  private:
+    fs::path target_;
+    fs::path temporary_;
+    std::ofstream out_;
+    bool committed_ = false;
+};
+
+} // namespace saverpack
