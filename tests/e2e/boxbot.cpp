@@ -269,33 +269,45 @@ std::string Quote(const char* arg) {
 }
 
 // The picture taker on the other side of --shots: one request a window,
-// answered by a file of the same name ending in .done.
+// answered by a file of the same name ending in .done, or in .again when
+// the picture came out blank and another is wanted.
 class Shots {
   public:
     explicit Shots(std::string dir) : dir_(std::move(dir)) {}
 
     bool On() const { return !dir_.empty(); }
 
-    void Take(HWND window, const char* kind) {
-        if (!On())
-            return;
-        RECT r;
-        if (!GetWindowRect(window, &r))
-            return;
+    // The name of the next picture: DIR\NN-KIND.
+    std::string Next(const char* kind) {
         char name[64];
         snprintf(name, sizeof name, "\\%02d-%s", ++count_, kind);
-        const std::string base = dir_ + name;
+        return dir_ + name;
+    }
+
+    // Asks for a picture of the window; false when another is wanted.
+    bool Ask(HWND window, const std::string& base) {
+        RECT r;
+        if (!GetWindowRect(window, &r))
+            return true;
         FILE* f = fopen((base + ".tmp").c_str(), "w");
         if (!f)
-            return;
+            return true;
         fprintf(f, "%ld %ld %ld %ld\n", r.left, r.top, r.right - r.left, r.bottom - r.top);
         fclose(f);
-        MoveFileA((base + ".tmp").c_str(), (base + ".txt").c_str());
-        for (int waited = 0; waited < 30000; waited += 20) {
+        MoveFileExA((base + ".tmp").c_str(), (base + ".txt").c_str(), MOVEFILE_REPLACE_EXISTING);
+        for (int waited = 0; waited < 30000; waited += 5) {
             if (GetFileAttributesA((base + ".done").c_str()) != INVALID_FILE_ATTRIBUTES)
-                return;
-            Sleep(20);
+                return true;
+            if (DeleteFileA((base + ".again").c_str()))
+                return false;
+            Sleep(5);
         }
+        return true;
+    }
+
+    void Take(HWND window, const char* kind) {
+        if (On())
+            Ask(window, Next(kind));
     }
 
   private:
@@ -379,6 +391,24 @@ class Bot {
     }
 
   private:
+    // The installation dialog stands only while the files are copied, so
+    // its program is held still for the picture. Caught before it painted
+    // itself, it is let go on a moment at a time until the picture shows it.
+    void PictureWhileStopped(HWND dialog) {
+        DWORD pid = 0;
+        GetWindowThreadProcessId(dialog, &pid);
+        const std::string base = shots_->Next("dialog");
+        for (int tries = 0; tries < 200 && IsWindowVisible(dialog); ++tries) {
+            const bool held = pid == childPid_ && SuspendThread(childThread_) != (DWORD)-1;
+            const bool done = shots_->Ask(dialog, base);
+            if (held)
+                ResumeThread(childThread_);
+            if (done)
+                return;
+            Sleep(1);
+        }
+    }
+
     // A process other than COMMAND whose form was answered, until it ends.
     struct Watched {
         HANDLE process;
@@ -513,14 +543,8 @@ class Bot {
         // never answered, whatever buttons it wrongly shows.
         if (progress) {
             Log("DIALOG\t" + caption + "\t" + line + "\t" + buttons);
-            if (shots_->On()) {
-                DWORD pid = 0;
-                GetWindowThreadProcessId(h, &pid);
-                const bool ours = pid == childPid_ && SuspendThread(childThread_) != (DWORD)-1;
-                shots_->Take(h, "dialog");
-                if (ours)
-                    ResumeThread(childThread_);
-            }
+            if (shots_->On())
+                PictureWhileStopped(h);
             return true;
         }
         if (shots_->On()) {
