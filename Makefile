@@ -10,7 +10,7 @@ WIN32   := $(BUILD)/win32
 JOBS    ?= $(shell nproc)
 CMAKE_FLAGS ?=
 
-.PHONY: all deps layoutcheck host win32 test demo bench fuzz format clean
+.PHONY: all deps layoutcheck host win32 test demo screenshots bench fuzz format clean
 
 all: host
 
@@ -36,6 +36,12 @@ test: all
 
 demo: all
 	@scripts/demo
+
+# The pictures in docs/: needs a virtual display and ImageMagick, which only
+# this target installs.
+screenshots: all
+	@scripts/install-deps --screenshots
+	@scripts/screenshots
 
 # Host figures are the medians of BENCH_REPETITIONS runs; then the decoder
 # as shipped runs under Wine on the same streams.

@@ -23,7 +23,7 @@ add_test(NAME reproducible_installer COMMAND ${CMAKE_SOURCE_DIR}/scripts/check-r
 set_tests_properties(reproducible_installer PROPERTIES LABELS repro TIMEOUT 600)
 
 # SKIP_SUBDIRS lets a developer build some parts while another is half-made.
-foreach(dir tests/unit decoder tools/saverpack tests/saverpack bench fuzz tests/e2e)
+foreach(dir examples/aquarium tests/unit decoder tools/saverpack tests/saverpack bench fuzz tests/e2e)
   if(EXISTS ${CMAKE_SOURCE_DIR}/${dir}/CMakeLists.txt AND NOT dir IN_LIST SKIP_SUBDIRS)
     add_subdirectory(${dir})
   endif()

@@ -47,3 +47,6 @@ include(${CMAKE_SOURCE_DIR}/bench/windows.cmake)
 if(EXISTS ${CMAKE_SOURCE_DIR}/tests/e2e/windows.cmake)
   include(${CMAKE_SOURCE_DIR}/tests/e2e/windows.cmake)
 endif()
+
+# The sample saver that the demo and the end-to-end tests install.
+add_subdirectory(examples/aquarium)

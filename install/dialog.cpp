@@ -290,6 +290,10 @@ static void ActivateSaver() {
 }
 
 static void Install(HWND dialog) {
+    // The copying runs inside this one message, so the dialog would get
+    // its paint messages only once it had nothing more to say: paint it,
+    // controls and all, before the work starts.
+    UpdateWindow(dialog);
     Extraction x;
     memset(&x, 0, sizeof x);
     x.instance = (HINSTANCE)(intptr_t)GetWindowLongA(dialog, GWL_HINSTANCE);

@@ -259,7 +259,7 @@ WineRun::WineRun() = default;
 WineRun::WineRun(WineRun&&) noexcept = default;
 WineRun::~WineRun() = default;
 
-bool WineRun::Unscripted() const {
+bool BotLog::Unscripted() const {
     for (const Box& b : boxes)
         if (b.answer == "unscripted")
             return true;
@@ -355,7 +355,7 @@ std::vector<std::string> WineRun::ProbeStarts() const {
     return lines;
 }
 
-std::string WineRun::Describe() const {
+std::string BotLog::Describe() const {
     std::string s = "boxbot log:\n" + log;
     if (timedOut)
         s += "(the run did not end within " + std::to_string(RunDeadlineSeconds) + " s)\n";
@@ -387,9 +387,103 @@ std::vector<uint8_t> InstallerStub() {
 std::vector<uint8_t> ProbeSaver() {
     return ReadHostFile(Win32BuildDir() + "/probe_saver.exe");
 }
+std::vector<uint8_t> AquariumFile(const std::string& name) {
+    return ReadHostFile(Win32BuildDir() + "/aquarium/" + name);
+}
 
 bool CanMount() {
     return EnterMountNamespace();
+}
+
+namespace {
+
+void ParseLog(BotLog* out) {
+    for (std::string line : Split(out->log, '\n')) {
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        std::vector<std::string> f = Split(line, '\t');
+        if (f[0] == "BOX" && f.size() >= 5)
+            out->boxes.push_back({Unescape(f[1]), Unescape(f[2]), f[3], f[4]});
+        else if (f[0] == "DIALOG" && f.size() >= 4)
+            out->dialogs.push_back({Unescape(f[1]), Unescape(f[2]), f[3]});
+        else if (f[0] == "FORM" && f.size() >= 6)
+            out->forms.push_back(
+                {Unescape(f[1]), Unescape(f[2]), Split(Unescape(f[3]), '\n'), f[4], f[5]});
+        else if (f[0] == "WINDOW" && f.size() >= 4)
+            out->windows.push_back({Unescape(f[1]), Unescape(f[2]), f[3]});
+        else if (f[0] == "ENDED" && f.size() >= 3)
+            out->ended.push_back(Unescape(f[1]) + "\t" + f[2]);
+        else if (f[0] == "TOLD")
+            out->told = true;
+        else if (f[0] == "KILLED")
+            out->killed = true;
+        else if (f[0] == "EXIT" && f.size() >= 2)
+            out->exitCode = (int)std::stoll(f[1]);
+        else if (f[0] == "START-FAILED")
+            out->startFailures.push_back(line);
+    }
+}
+
+// Runs boxbot with its options and the command in the sandbox's prefix,
+// waits for the prefix's server to end and reads the log.
+void RunBoxbot(const Sandbox& box, const std::string& name, const std::vector<std::string>& options,
+               const std::vector<std::string>& command, const fs::path& cwd,
+               const std::string& wineDebug, BotLog* out) {
+    const std::string boxbot = Win32BuildDir() + "/boxbot.exe";
+    if (!fs::exists(boxbot))
+        throw std::runtime_error("no " + boxbot + " (run make win32)");
+    const fs::path output = box.dir / (name + ".out");
+    const fs::path log = box.dir / (name + ".log");
+    const std::vector<std::pair<std::string, std::string>> env = {
+        {"WINEPREFIX", box.prefix.string()},
+        {"WINEARCH", "win32"},
+        {"WINEDEBUG", wineDebug},
+    };
+    const std::vector<std::string> unset = {"DISPLAY", "WAYLAND_DISPLAY"};
+    auto wine = [&](std::vector<std::string> argv) {
+        return Command{std::move(argv), cwd, output, env, unset};
+    };
+    std::vector<std::string> argv = {"wine", boxbot};
+    argv.insert(argv.end(), options.begin(), options.end());
+    argv.push_back(ZPath(box.dir / "script.txt"));
+    argv.push_back(ZPath(log));
+    argv.insert(argv.end(), command.begin(), command.end());
+    // Started first with no grace period, so that it ends as soon as the
+    // last program does and the wait below is short.
+    Run(wine({"wineserver", "-p0"}), 30);
+    int status = Run(wine(argv), RunDeadlineSeconds);
+    if (status == 127)
+        throw std::runtime_error("cannot run wine: " + ReadText(output));
+    if (status < 0) {
+        out->timedOut = true;
+        Run(wine({"wineserver", "-k"}), 30);
+    }
+    // The registry reaches user.reg only when the server exits.
+    Run(wine({"wineserver", "-w"}), 60);
+    out->log = ReadText(log);
+    out->wineOutput = ReadText(output);
+    ParseLog(out);
+}
+
+void WriteScript(const Sandbox& box, const std::vector<std::string>& answers) {
+    std::string script;
+    for (const std::string& a : answers)
+        script += a + "\n";
+    WriteBytes(box.dir / "script.txt", script.data(), script.size());
+}
+
+} // namespace
+
+BotLog WineRun::RunProgram(const std::vector<std::string>& command,
+                           const std::vector<std::string>& answers, unsigned endAfterMs) const {
+    WriteScript(*sandbox, answers);
+    std::vector<std::string> options;
+    if (endAfterMs)
+        options = {"--end-after", std::to_string(endAfterMs)};
+    BotLog result;
+    RunBoxbot(*sandbox, "program", options, command, sandbox->Resolve("C:\\windows"), "-all",
+              &result);
+    return result;
 }
 
 ProgramRun RunWineProgram(const std::string& program, const std::vector<std::string>& arguments,
@@ -416,10 +510,6 @@ WineRun RunInstaller(const WineCase& wineCase) {
                                          ? pkg::WriteInstaller(InstallerStub(), wineCase.package)
                                          : wineCase.installer;
     installer.resize(installer.size() - std::min(installer.size(), wineCase.truncateBy));
-    const std::string boxbot = Win32BuildDir() + "/boxbot.exe";
-    if (!fs::exists(boxbot))
-        throw std::runtime_error("no " + boxbot + " (run make win32)");
-
     WineRun run;
     run.sandbox = std::make_unique<Sandbox>(wineCase.driveMiB);
     Sandbox& box = *run.sandbox;
@@ -439,52 +529,13 @@ WineRun RunInstaller(const WineCase& wineCase) {
     fs::create_directories(downloads);
     WriteBytes(downloads / wineCase.installerName, installer.data(), installer.size());
 
-    std::string script;
-    for (const std::string& a : wineCase.answers)
-        script += a + "\n";
-    WriteBytes(box.dir / "script.txt", script.data(), script.size());
+    WriteScript(box, wineCase.answers);
 
-    const fs::path output = box.dir / "wine.out";
-    const std::vector<std::pair<std::string, std::string>> env = {
-        {"WINEPREFIX", box.prefix.string()},
-        {"WINEARCH", "win32"},
-        {"WINEDEBUG", wineCase.wineDebug},
-    };
-    const std::vector<std::string> unset = {"DISPLAY", "WAYLAND_DISPLAY"};
-    auto wine = [&](std::vector<std::string> argv) {
-        return Command{std::move(argv), downloads, output, env, unset};
-    };
-    // Started first with no grace period, so that it ends as soon as the
-    // last program does and the wait below is short.
-    Run(wine({"wineserver", "-p0"}), 30);
-    int status =
-        Run(wine({"wine", boxbot, ZPath(box.dir / "script.txt"), ZPath(box.dir / "boxbot.log"),
-                  "C:\\Downloads\\" + wineCase.installerName}),
-            RunDeadlineSeconds);
-    if (status == 127)
-        throw std::runtime_error("cannot run wine: " + ReadText(output));
-    if (status < 0) {
-        run.timedOut = true;
-        Run(wine({"wineserver", "-k"}), 30);
-    }
-    // The registry reaches user.reg only when the server exits.
-    Run(wine({"wineserver", "-w"}), 60);
-
-    run.log = ReadText(box.dir / "boxbot.log");
-    run.wineOutput = ReadText(output);
-    for (std::string line : Split(run.log, '\n')) {
-        if (!line.empty() && line.back() == '\r')
-            line.pop_back();
-        std::vector<std::string> f = Split(line, '\t');
-        if (f[0] == "BOX" && f.size() >= 5)
-            run.boxes.push_back({Unescape(f[1]), Unescape(f[2]), f[3], f[4]});
-        else if (f[0] == "DIALOG" && f.size() >= 4)
-            run.dialogs.push_back({Unescape(f[1]), Unescape(f[2]), f[3]});
-        else if (f[0] == "EXIT" && f.size() >= 2)
-            run.exitCode = (int)std::stoll(f[1]);
-        else if (f[0] == "START-FAILED")
-            run.startFailures.push_back(line);
-    }
+    std::vector<std::string> options;
+    if (wineCase.lingerSeconds)
+        options = {"--linger", std::to_string(wineCase.lingerSeconds)};
+    RunBoxbot(box, "installer", options, {"C:\\Downloads\\" + wineCase.installerName}, downloads,
+              wineCase.wineDebug, &run);
     return run;
 }
 

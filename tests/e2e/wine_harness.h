@@ -32,6 +32,42 @@ struct Dialog {
     std::string buttons;
 };
 
+// Any other dialog, such as a saver's settings: the program it belongs to,
+// the texts of its controls in order (an edit's or a list's between [ ]).
+struct Form {
+    std::string caption;
+    std::string program;
+    std::vector<std::string> controls;
+    std::string buttons;
+    std::string answer;
+};
+
+// A shown top-level window of a program run with RunProgram.
+struct Window {
+    std::string windowClass;
+    std::string caption;
+    std::string rect; // "x,y,w,h"
+};
+
+// What boxbot saw of one program and those it started.
+struct BotLog {
+    std::vector<Box> boxes;
+    std::vector<Dialog> dialogs;
+    std::vector<Form> forms;
+    std::vector<Window> windows;
+    std::vector<std::string> ended;         // "<program>\t<exit code>" of answered forms
+    std::vector<std::string> startFailures; // boxbot could not start the program
+    std::optional<int> exitCode;            // none when boxbot logged no EXIT
+    bool told = false;                      // a key was pressed to end it
+    bool killed = false;                    // it did not end when told
+    bool timedOut = false;
+    std::string log;        // boxbot's log as written
+    std::string wineOutput; // what wine printed, for failure messages
+
+    bool Unscripted() const;
+    std::string Describe() const;
+};
+
 struct WineCase {
     std::string installerName = "MySaver.exe"; // placed in C:\Downloads
     pkg::PackageToWrite package;
@@ -53,26 +89,20 @@ struct WineCase {
     unsigned driveMiB = 0;
     // Bytes cut off the end of the installer: a download cut short.
     size_t truncateBy = 0;
+    // How long to follow the programs the installer starts (the saver's
+    // settings dialog) after it exits; 0 for not at all.
+    unsigned lingerSeconds = 0;
     // Wine's debug channels for the run; what they print is in wineOutput.
     std::string wineDebug = "-all";
 };
 
 class Sandbox;
 
-struct WineRun {
+struct WineRun : BotLog {
     WineRun();
     WineRun(WineRun&&) noexcept;
     ~WineRun();
 
-    std::vector<Box> boxes;
-    std::vector<Dialog> dialogs;
-    std::vector<std::string> startFailures; // boxbot could not start the installer
-    std::optional<int> exitCode;            // none when boxbot logged no EXIT
-    bool timedOut = false;
-    std::string log;        // boxbot's log as written
-    std::string wineOutput; // what wine printed, for failure messages
-
-    bool Unscripted() const;
     // Host path of a Windows path on drive C, matched without regard to
     // case as Wine does; empty when it does not exist.
     std::string HostPath(const std::string& windowsPath) const;
@@ -90,8 +120,11 @@ struct WineRun {
                                                  const std::string& name) const;
     // Lines the probe saver wrote, one per start: "<command line>\t<path>".
     std::vector<std::string> ProbeStarts() const;
-    // Everything above in one text, for failure messages.
-    std::string Describe() const;
+    // Runs a program in the same prefix after the installation, with
+    // boxbot answering from `answers` and, when endAfterMs is not 0,
+    // pressing a key in its windows after that long.
+    BotLog RunProgram(const std::vector<std::string>& command,
+                      const std::vector<std::string>& answers, unsigned endAfterMs) const;
 
     std::unique_ptr<Sandbox> sandbox;
 };
@@ -102,6 +135,9 @@ std::string TemplateDir();
 std::vector<uint8_t> ReadHostFile(const std::string& path);
 std::vector<uint8_t> InstallerStub();
 std::vector<uint8_t> ProbeSaver();
+// A built file of the aquarium sample saver: aquarium.scr, sprites.bmp,
+// background.bmp.
+std::vector<uint8_t> AquariumFile(const std::string& name);
 
 // Writes the package into the stub, lays the installer and the case's
 // setup into a fresh prefix, runs it under boxbot and collects the result.
