@@ -23,7 +23,7 @@ layoutcheck: deps
 	@cmake --build $(HOST) -j $(JOBS) --target layoutcheck
 
 win32: layoutcheck
-	@cmake -S . -B $(WIN32) -G Ninja -DCMAKE_BUILD_TYPE=MinSizeRel \
+	@cmake -S . -B $(WIN32) -G Ninja --no-warn-unused-cli -DCMAKE_BUILD_TYPE=MinSizeRel \
 	    -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake \
 	    -DLAYOUT_CHECK=$(abspath $(HOST))/layoutcheck $(CMAKE_FLAGS) >/dev/null
 	@cmake --build $(WIN32) -j $(JOBS)
