@@ -128,11 +128,16 @@ template <class Source> struct BitInput {
 struct WalkedPath {
     int16_t nodes[MaxCodeBits];
     int depth;
-    // The leaf's node once more, as the walk's last step computed it: the
-    // update's first question is whether it moves, and the answer is the
-    // least predictable branch of the decode. Taken from a register, it
-    // need not wait for the path to come back from memory.
+    // The leaf's node once more, and its weight and its right-hand
+    // neighbour's, as the walk's last step loaded them: the update's first
+    // question is whether the leaf moves (whether the two weigh the same),
+    // and the answer is the least predictable branch of the decode. Loaded
+    // at every level, beside the load of the next child link, the answer is
+    // ready as soon as the walk knows it has reached the leaf, instead of
+    // waiting for the path to come back from memory and then for the
+    // weights.
     intptr_t leaf;
+    uint32_t weights; // Freq[leaf] in the low half, Freq[leaf + 1] in the high one
 };
 
 // Walks from the root to a leaf, the first levels through the top table
@@ -151,11 +156,15 @@ WalkToLeaf(const DecoderState& state, BitInput<Source>& bits, unsigned topIndex,
     const int16_t* child = state.tree.Child;
     intptr_t x = top.next;
     intptr_t node = top.path[depth - 1];
+    const uint16_t* freq = state.tree.Freq;
+    uint32_t weights;
+    memcpy(&weights, freq + node, sizeof weights); // little-endian, as LastOfRun's lanes
     while (x < NodeCount) {
         intptr_t bit = static_cast<intptr_t>(bits.window >> (WindowBits - 1));
         bits.window <<= 1;
         node = x + bit;
         path.nodes[depth++] = static_cast<int16_t>(node);
+        memcpy(&weights, freq + node, sizeof weights);
         // The bit goes into the base, not the index: the compiler would fold
         // it into the node's index, and the next load would wait for the
         // addition as well as for the previous load.
@@ -166,6 +175,7 @@ WalkToLeaf(const DecoderState& state, BitInput<Source>& bits, unsigned topIndex,
     bits.valid -= depth;
     path.depth = depth;
     path.leaf = node;
+    path.weights = weights;
     return x;
 }
 
@@ -222,9 +232,11 @@ inline void RaisePath(DecoderState& state, const WalkedPath& path) {
     AdaptiveTree& tree = state.tree;
     uint16_t* freq = tree.Freq;
     intptr_t x = path.leaf;
+    unsigned k = (path.weights & 0xFFFF) + 1;
+    freq[x] = static_cast<uint16_t>(k);
+    bool moves = k > path.weights >> 16;
     for (int i = path.depth - 1;;) {
-        unsigned k = ++freq[x];
-        if (k > freq[x + 1]) {
+        if (moves) {
             int l = MoveUp(tree, static_cast<int>(x), k);
             int moved = ClimbToTable(state, tree.Parent[l]);
             if ((moved > l ? moved : l) >= state.top.floor) {
@@ -236,6 +248,8 @@ inline void RaisePath(DecoderState& state, const WalkedPath& path) {
             break;
         }
         x = path.nodes[i];
+        k = ++freq[x];
+        moves = k > freq[x + 1];
     }
     ++freq[RootNode];
 }
