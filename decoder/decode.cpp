@@ -42,6 +42,7 @@ constexpr OffsetTables Offsets = BuildOffsetTables();
 // child link is read too, but the root never moves.
 void BuildTopTable(const AdaptiveTree& tree, TopTable& top) {
     top.floor = RootNode;
+    memset(top.level, 0, sizeof top.level);
     for (unsigned bits = 0; bits < (1u << TopBits); ++bits) {
         TopEntry& entry = top.entries[bits];
         int x = tree.Child[RootNode];
@@ -49,6 +50,8 @@ void BuildTopTable(const AdaptiveTree& tree, TopTable& top) {
         while (level < TopBits && x < NodeCount) {
             int node = x + static_cast<int>(bits >> (TopBits - 1 - level) & 1);
             entry.path[level++] = static_cast<int16_t>(node);
+            top.level[node] = static_cast<uint8_t>(level);
+            top.entry[node] = static_cast<uint8_t>(bits);
             top.floor = node < top.floor ? node : top.floor;
             x = tree.Child[node];
         }

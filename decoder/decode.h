@@ -66,6 +66,11 @@ struct TopTable {
     // The lowest node whose child link the table holds; a move into this
     // position or higher may have changed one.
     int floor;
+    // For each node the table passes, its level (1 to TopBits) and an entry
+    // whose path passes it, so that a climb which reaches the table can read
+    // the rest of its way there; level 0 for every other node and the root.
+    uint8_t level[NodeCount];
+    uint8_t entry[NodeCount];
 };
 void BuildTopTable(const AdaptiveTree& tree, TopTable& top);
 
@@ -98,8 +103,10 @@ template <class Source> struct BitInput {
     BitWindow window;
     int valid; // bits in the window, from the top
 
-    // Tops the window up to at least WindowBits - 7 valid bits.
-    void Fill() {
+    // Tops the window up to at least WindowBits - 7 valid bits. Inline at
+    // both of its calls: out of line, the window would have to live in
+    // memory across the whole decode loop.
+    __attribute__((always_inline)) void Fill() {
         while (valid <= WindowBits - 8) {
             BitWindow byte = 0;
             if (untaken > 0) {
@@ -117,25 +124,47 @@ template <class Source> struct BitInput {
     }
 };
 
-// Walks from the root to a leaf, the first levels through the top table and
-// the rest one stream bit per level, and leaves the nodes passed below the
-// root in `path`. Returns the leaf's depth; `leaf` is its child link. The
+// The nodes a walk passed below the root, level 1 first, the leaf last.
+struct WalkedPath {
+    int16_t nodes[MaxCodeBits];
+    int depth;
+    // The leaf's node once more, and its weight and its right-hand
+    // neighbour's, as the walk's last step loaded them: the update's first
+    // question is whether the leaf moves (whether the two weigh the same),
+    // and the answer is the least predictable branch of the decode. Loaded
+    // at every level, beside the load of the next child link, the answer is
+    // ready as soon as the walk knows it has reached the leaf, instead of
+    // waiting for the path to come back from memory and then for the
+    // weights.
+    intptr_t leaf;
+    uint32_t weights; // Freq[leaf] in the low half, Freq[leaf + 1] in the high one
+};
+
+// Walks from the root to a leaf, the first levels through the top table
+// entry `topIndex` (the window's first TopBits bits) and the rest one stream
+// bit per level. Returns the leaf's child link, NodeCount + its symbol. The
 // window must hold MaxCodeBits valid bits, so no level needs to test it.
 template <class Source>
-__attribute__((always_inline)) inline int
-WalkToLeaf(const DecoderState& state, BitInput<Source>& bits, int16_t* path, intptr_t& leaf) {
-    const TopEntry& top = state.top.entries[bits.Peek(TopBits)];
-    memcpy(path, top.path, sizeof top.path);
+__attribute__((always_inline)) inline intptr_t
+WalkToLeaf(const DecoderState& state, BitInput<Source>& bits, unsigned topIndex, WalkedPath& path) {
+    const TopEntry& top = state.top.entries[topIndex];
+    memcpy(path.nodes, top.path, sizeof top.path);
     int depth = top.levels;
     bits.window <<= depth;
     // Pointer-wide indices spare a sign extension on every level of the walk,
     // whose loads form the longest chain of the whole decode.
     const int16_t* child = state.tree.Child;
     intptr_t x = top.next;
+    intptr_t node = top.path[depth - 1];
+    const uint16_t* freq = state.tree.Freq;
+    uint32_t weights;
+    memcpy(&weights, freq + node, sizeof weights); // little-endian, as LastOfRun's lanes
     while (x < NodeCount) {
         intptr_t bit = static_cast<intptr_t>(bits.window >> (WindowBits - 1));
         bits.window <<= 1;
-        path[depth++] = static_cast<int16_t>(x + bit);
+        node = x + bit;
+        path.nodes[depth++] = static_cast<int16_t>(node);
+        memcpy(&weights, freq + node, sizeof weights);
         // The bit goes into the base, not the index: the compiler would fold
         // it into the node's index, and the next load would wait for the
         // addition as well as for the previous load.
@@ -144,8 +173,50 @@ WalkToLeaf(const DecoderState& state, BitInput<Source>& bits, int16_t* path, int
         x = row[x];
     }
     bits.valid -= depth;
-    leaf = x;
-    return depth;
+    path.depth = depth;
+    path.leaf = node;
+    path.weights = weights;
+    return x;
+}
+
+// Raises node y, which a move left to be climbed by the parent links, and
+// its ancestors, and returns the highest position a node moved into (0 if
+// none). The climb waits on a parent link at every level, so it stops where
+// it reaches the top table's nodes: the table's entry holds the rest of the
+// way up, and those raises need not wait for one another. After a move into
+// the table's nodes the entry may be stale, and the climb goes on by the
+// links. (The move that started the climb cannot have made the entry's way
+// up from y stale: it exchanged what hangs below two positions lighter than
+// y, and none of y's ancestors is one of them.)
+inline int ClimbToTable(DecoderState& state, intptr_t y) {
+    AdaptiveTree& tree = state.tree;
+    uint16_t* freq = tree.Freq;
+    const TopTable& top = state.top;
+    int moved = 0;
+    while (y < top.floor) { // the root is always at or above the floor
+        unsigned k = ++freq[y];
+        if (k > freq[y + 1]) {
+            y = moved = MoveUp(tree, static_cast<int>(y), k);
+        }
+        y = tree.Parent[y];
+    }
+    int level = top.level[y];
+    if (moved >= top.floor || (level == 0 && y != RootNode)) {
+        int more = RaiseFrom(tree, y);
+        return more > moved ? more : moved;
+    }
+    const int16_t* up = top.entries[top.entry[y]].path;
+    for (int i = level - 1; i >= 0; --i) {
+        int z = up[i];
+        unsigned k = ++freq[z];
+        if (k > freq[z + 1]) {
+            int l = MoveUp(tree, z, k);
+            int more = RaiseFrom(tree, tree.Parent[l]);
+            return more > l ? more : l;
+        }
+    }
+    ++freq[RootNode];
+    return moved;
 }
 
 // Counts the symbol whose path the walk left: what UpdateTree does, for a
@@ -153,25 +224,32 @@ WalkToLeaf(const DecoderState& state, BitInput<Source>& bits, int16_t* path, int
 // that is still the leaf's. It raises the nodes from the leaf up, as
 // UpdateTree does, but reads them from the path instead of waiting on a
 // parent link at every level. Once a node moves, the rest of the way is
-// another path, and RaiseFrom climbs it by the links. (Raising the nodes on
-// the way down instead saves this second pass, but every symbol that moves a
-// node, over half of those of a photograph, then has to take the raises
-// above it back.) A move that reaches the top table's nodes makes the table
-// afresh.
-inline void RaisePath(DecoderState& state, const int16_t* path, int depth) {
+// another path, climbed by ClimbToTable. (Raising the nodes on the way down
+// instead saves this second pass, but every symbol that moves a node, over
+// half of those of a photograph, then has to take the raises above it
+// back.) A move that reaches the top table's nodes makes the table afresh.
+inline void RaisePath(DecoderState& state, const WalkedPath& path) {
     AdaptiveTree& tree = state.tree;
     uint16_t* freq = tree.Freq;
-    for (int i = depth - 1; i >= 0; --i) {
-        int x = path[i];
-        unsigned k = ++freq[x];
-        if (k > freq[x + 1]) {
-            int l = MoveUp(tree, x, k);
-            int moved = RaiseFrom(tree, tree.Parent[l]);
+    intptr_t x = path.leaf;
+    unsigned k = (path.weights & 0xFFFF) + 1;
+    freq[x] = static_cast<uint16_t>(k);
+    bool moves = k > path.weights >> 16;
+    for (int i = path.depth - 1;;) {
+        if (moves) {
+            int l = MoveUp(tree, static_cast<int>(x), k);
+            int moved = ClimbToTable(state, tree.Parent[l]);
             if ((moved > l ? moved : l) >= state.top.floor) {
-                BuildTopTable(tree, state.top);
+                BuildTopTable(state.tree, state.top);
             }
             return;
         }
+        if (--i < 0) {
+            break;
+        }
+        x = path.nodes[i];
+        k = ++freq[x];
+        moves = k > freq[x + 1];
     }
     ++freq[RootNode];
 }
@@ -183,18 +261,23 @@ inline void RaisePath(DecoderState& state, const int16_t* path, int depth) {
 template <class Source>
 __attribute__((always_inline)) inline int DecodeSymbol(DecoderState& state,
                                                        BitInput<Source>& bits) {
+    // The fill adds bits only below the valid ones, so the table's bits can
+    // be read before it, and the walk's first load need not wait for it.
+    unsigned topIndex = bits.Peek(TopBits);
     if (bits.valid < MaxCodeBits) {
+        bool fewerThanTop = bits.valid < TopBits;
         bits.Fill();
+        if (fewerThanTop) {
+            topIndex = bits.Peek(TopBits);
+        }
     }
-    int16_t path[MaxCodeBits];
-    intptr_t leaf;
-    int depth = WalkToLeaf(state, bits, path, leaf);
-    int symbol = static_cast<int>(leaf) - NodeCount;
+    WalkedPath path;
+    int symbol = static_cast<int>(WalkToLeaf(state, bits, topIndex, path)) - NodeCount;
     if (state.tree.Freq[RootNode] == FreqLimit) {
         UpdateTree(state.tree, symbol); // rebuilds first: the path is gone
         BuildTopTable(state.tree, state.top);
     } else {
-        RaisePath(state, path, depth);
+        RaisePath(state, path);
     }
     return symbol;
 }

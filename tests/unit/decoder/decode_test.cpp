@@ -251,18 +251,30 @@ struct TableCheckingSink {
 void WritePtr(TableCheckingSink& out, uint8_t byte, int32_t) {
     out.bytes.push_back(byte);
     const AdaptiveTree& tree = Decoder.tree;
+    const TopTable& top = Decoder.top;
+    std::vector<int> levelOf(NodeCount, 0);
     for (int bits = 0; bits < (1 << TopBits); ++bits) {
-        const TopEntry& entry = Decoder.top.entries[bits];
+        const TopEntry& entry = top.entries[bits];
         int x = tree.Child[RootNode];
         int level = 0;
         for (; level < TopBits && x < NodeCount; ++level) {
             int node = x + (bits >> (TopBits - 1 - level) & 1);
             x = tree.Child[node];
-            if (entry.path[level] != node || node < Decoder.top.floor) {
+            levelOf[node] = level + 1;
+            if (entry.path[level] != node || node < top.floor) {
                 ++out.mismatches;
             }
         }
         if (entry.levels != level || entry.next != x) {
+            ++out.mismatches;
+        }
+    }
+    // Each node's level, and an entry that passes it there, for the climbs
+    // that finish their way up from the table.
+    for (int node = 0; node < NodeCount; ++node) {
+        int level = top.level[node];
+        if (level != levelOf[node] ||
+            (level > 0 && top.entries[top.entry[node]].path[level - 1] != node)) {
             ++out.mismatches;
         }
     }
