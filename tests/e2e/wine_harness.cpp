@@ -424,6 +424,18 @@ void ParseLog(BotLog* out) {
     }
 }
 
+// A command in the sandbox's prefix, headless (no display to reach), with
+// Wine's debug channels as given.
+Command InPrefix(const Sandbox& box, std::vector<std::string> argv, const fs::path& cwd,
+                 const fs::path& output, const std::string& wineDebug) {
+    return Command{
+        std::move(argv),
+        cwd,
+        output,
+        {{"WINEPREFIX", box.prefix.string()}, {"WINEARCH", "win32"}, {"WINEDEBUG", wineDebug}},
+        {"DISPLAY", "WAYLAND_DISPLAY"}};
+}
+
 // Runs boxbot with its options and the command in the sandbox's prefix,
 // waits for the prefix's server to end and reads the log.
 void RunBoxbot(const Sandbox& box, const std::string& name, const std::vector<std::string>& options,
@@ -434,14 +446,8 @@ void RunBoxbot(const Sandbox& box, const std::string& name, const std::vector<st
         throw std::runtime_error("no " + boxbot + " (run make win32)");
     const fs::path output = box.dir / (name + ".out");
     const fs::path log = box.dir / (name + ".log");
-    const std::vector<std::pair<std::string, std::string>> env = {
-        {"WINEPREFIX", box.prefix.string()},
-        {"WINEARCH", "win32"},
-        {"WINEDEBUG", wineDebug},
-    };
-    const std::vector<std::string> unset = {"DISPLAY", "WAYLAND_DISPLAY"};
     auto wine = [&](std::vector<std::string> argv) {
-        return Command{std::move(argv), cwd, output, env, unset};
+        return InPrefix(box, std::move(argv), cwd, output, wineDebug);
     };
     std::vector<std::string> argv = {"wine", boxbot};
     argv.insert(argv.end(), options.begin(), options.end());
@@ -492,15 +498,11 @@ ProgramRun RunWineProgram(const std::string& program, const std::vector<std::str
     const fs::path output = box.dir / "wine.out";
     std::vector<std::string> argv = {"wine", program};
     argv.insert(argv.end(), arguments.begin(), arguments.end());
-    const std::vector<std::pair<std::string, std::string>> env = {
-        {"WINEPREFIX", box.prefix.string()}, {"WINEARCH", "win32"}, {"WINEDEBUG", "-all"}};
-    Command command{argv, hostDir, output, env, {"DISPLAY", "WAYLAND_DISPLAY"}};
     ProgramRun run;
-    run.exitCode = Run(command, RunDeadlineSeconds);
+    run.exitCode = Run(InPrefix(box, argv, hostDir, output, "-all"), RunDeadlineSeconds);
     if (run.exitCode == 127)
         throw std::runtime_error("cannot run wine: " + ReadText(output));
-    Command stop{{"wineserver", "-k"}, hostDir, box.dir / "server.out", env, {}};
-    Run(stop, 30);
+    Run(InPrefix(box, {"wineserver", "-k"}, hostDir, box.dir / "server.out", "-all"), 30);
     run.output = ReadText(output);
     return run;
 }
