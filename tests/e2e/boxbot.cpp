@@ -29,6 +29,9 @@
 // wait until DIR\NN-KIND.done exists. The installation dialog's program is
 // suspended meanwhile, since the dialog stands only as long as the copying.
 //
+// E2E_TIME_SCALE in the environment multiplies boxbot's own waits (the 10 s
+// above, a picture's and a dialog's settling); the caller scales MS and S.
+//
 // Texts are escaped (\r \n \t \\) so that one event stays one line. A box
 // that finds the script exhausted is answered with a way out (Cancel, No or
 // its only button) and logged with the answer "unscripted", so a test fails
@@ -51,6 +54,18 @@ const int MessageTextId = 0xFFFF;
 // stands for less than a poll can still be missed: a test that must see the
 // installation dialog gives the installer enough to copy to keep it up.
 const DWORD PollMs = 2;
+
+// The waits below are sized for a native host; E2E_TIME_SCALE, which the
+// test harness sets from a timed Wine start, stretches them where Wine runs
+// slower, as in an emulated PC.
+DWORD Scaled(DWORD ms) {
+    static const double scale = [] {
+        const char* text = getenv("E2E_TIME_SCALE");
+        double value = text ? strtod(text, nullptr) : 1.0;
+        return value >= 1.0 ? value : 1.0;
+    }();
+    return (DWORD)(ms * scale);
+}
 
 std::string Escape(const std::string& s) {
     std::string out;
@@ -295,7 +310,7 @@ class Shots {
         fprintf(f, "%ld %ld %ld %ld\n", r.left, r.top, r.right - r.left, r.bottom - r.top);
         fclose(f);
         MoveFileExA((base + ".tmp").c_str(), (base + ".txt").c_str(), MOVEFILE_REPLACE_EXISTING);
-        for (int waited = 0; waited < 30000; waited += 5) {
+        for (DWORD waited = 0; waited < Scaled(30000); waited += 5) {
             if (GetFileAttributesA((base + ".done").c_str()) != INVALID_FILE_ATTRIBUTES)
                 return true;
             if (DeleteFileA((base + ".again").c_str()))
@@ -528,10 +543,10 @@ class Bot {
         // texts are there; a message box or another dialog once it is shown
         // with its buttons, and a box with its text.
         const bool form = !progress && !text;
-        const bool complete = progress
-                                  ? !caption.empty() && !line.empty()
-                                  : IsWindowVisible(h) && !buttons.empty() &&
-                                        (text || UnchangedFor(h, children.size(), FormSettleMs));
+        const bool complete =
+            progress ? !caption.empty() && !line.empty()
+                     : IsWindowVisible(h) && !buttons.empty() &&
+                           (text || UnchangedFor(h, children.size(), Scaled(FormSettleMs)));
         if (!complete) {
             Remember(h, caption,
                      std::to_string(children.size()) + " controls" +
@@ -548,7 +563,7 @@ class Bot {
             return true;
         }
         if (shots_->On()) {
-            Sleep(ShotSettleMs);
+            Sleep(Scaled(ShotSettleMs));
             shots_->Take(h, form ? "form" : "box");
         }
         std::string logged;
@@ -613,7 +628,7 @@ void EndWhenTold(Bot& bot, const PROCESS_INFORMATION& pi) {
         PostMessageA(h, WM_KEYUP, VK_SPACE, 1 | scan | 0xC0000000);
     }
     bot.LogLine("TOLD\tspace");
-    if (WaitForSingleObject(pi.hProcess, 10000) == WAIT_TIMEOUT) {
+    if (WaitForSingleObject(pi.hProcess, Scaled(10000)) == WAIT_TIMEOUT) {
         TerminateProcess(pi.hProcess, 255);
         bot.LogLine("KILLED");
     }

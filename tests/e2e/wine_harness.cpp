@@ -10,6 +10,8 @@
 #include <stdexcept>
 #include <thread>
 
+#include <gtest/gtest.h>
+
 #include <fcntl.h>
 #include <sched.h>
 #include <stdlib.h>
@@ -24,8 +26,12 @@ namespace e2e {
 namespace {
 
 // A hung installer is reported with its log instead of being left to the
-// test runner's timeout, which would lose it.
+// test runner's timeout, which would lose it. Seconds at native speed.
 const int RunDeadlineSeconds = 30;
+
+int Scaled(int seconds) {
+    return (int)(seconds * TimeScale() + 0.5);
+}
 
 std::string Lower(std::string s) {
     for (char& c : s)
@@ -162,11 +168,10 @@ std::string ZPath(const fs::path& host) {
 class Sandbox {
   public:
     explicit Sandbox(unsigned driveMiB) {
-        fs::create_directories(E2E_WORK_DIR);
-        std::string pattern = (fs::path(E2E_WORK_DIR) / "run-XXXXXX").string();
+        fs::create_directories(WorkDir());
+        std::string pattern = (fs::path(WorkDir()) / "run-XXXXXX").string();
         if (!mkdtemp(pattern.data()))
-            throw std::runtime_error("mkdtemp in " + std::string(E2E_WORK_DIR) + ": " +
-                                     strerror(errno));
+            throw std::runtime_error("mkdtemp in " + WorkDir() + ": " + strerror(errno));
         dir = pattern;
         prefix = dir / "prefix";
         fs::create_directories(prefix);
@@ -178,7 +183,7 @@ class Sandbox {
         if (!driveMiB && !MountOverlay(0)) {
             Command copy{
                 {"cp", "-a", TemplateDir() + "/.", prefix.string()}, {}, dir / "cp.out", {}, {}};
-            if (Run(copy, 120) != 0)
+            if (Run(copy, Scaled(120)) != 0)
                 throw std::runtime_error("cannot copy the template: " + ReadText(dir / "cp.out"));
         }
     }
@@ -358,7 +363,7 @@ std::vector<std::string> WineRun::ProbeStarts() const {
 std::string BotLog::Describe() const {
     std::string s = "boxbot log:\n" + log;
     if (timedOut)
-        s += "(the run did not end within " + std::to_string(RunDeadlineSeconds) + " s)\n";
+        s += "(the run did not end within " + std::to_string(Scaled(RunDeadlineSeconds)) + " s)\n";
     if (!wineOutput.empty())
         s += "wine printed:\n" + wineOutput;
     return s;
@@ -370,8 +375,30 @@ std::string Win32BuildDir() {
     const char* dir = getenv("E2E_WIN32_DIR");
     return dir && *dir ? dir : E2E_WIN32_DIR;
 }
+namespace {
+std::string FromEnvironment(const char* name, const char* otherwise) {
+    const char* value = getenv(name);
+    return value && *value ? value : otherwise;
+}
+} // namespace
+
 std::string TemplateDir() {
-    return E2E_TEMPLATE_DIR;
+    return FromEnvironment("E2E_TEMPLATE_DIR", E2E_TEMPLATE_DIR);
+}
+std::string WorkDir() {
+    return FromEnvironment("E2E_WORK_DIR", E2E_WORK_DIR);
+}
+
+double TimeScale() {
+    static const double scale = [] {
+        std::string text = FromEnvironment("E2E_TIME_SCALE", "");
+        if (text.empty())
+            text = ReadText(TemplateDir() + ".time-scale");
+        char* end = nullptr;
+        double value = strtod(text.c_str(), &end);
+        return end != text.c_str() && value >= 1 ? value : 1.0;
+    }();
+    return scale;
 }
 
 std::vector<uint8_t> ReadHostFile(const std::string& path) {
@@ -394,6 +421,46 @@ std::vector<uint8_t> AquariumFile(const std::string& name) {
 bool CanMount() {
     return EnterMountNamespace();
 }
+
+std::string WhyWineCannotRun() {
+    std::string reason = FromEnvironment("E2E_SKIP_REASON", "");
+    if (!reason.empty())
+        return reason;
+    FILE* probe = popen(E2E_PROBE " 2>&1", "r");
+    if (!probe)
+        return "cannot run " E2E_PROBE;
+    char line[512] = "";
+    if (!fgets(line, sizeof line, probe))
+        line[0] = '\0';
+    if (pclose(probe) == 0)
+        return "";
+    reason = line;
+    while (!reason.empty() && reason.back() == '\n')
+        reason.pop_back();
+    return reason + "; make test runs the Wine tests in the emulated PC";
+}
+
+namespace {
+
+// Where no Wine can run, every case is skipped with the reason, never
+// passed and never failed on a cause that lies outside the installer;
+// unless E2E_REQUIRE_WINE says that this host is there to run them.
+class WineHostEnvironment : public ::testing::Environment {
+  public:
+    void SetUp() override {
+        const std::string reason = WhyWineCannotRun();
+        if (reason.empty())
+            return;
+        if (!FromEnvironment("E2E_REQUIRE_WINE", "").empty())
+            FAIL() << "Wine cannot run here: " << reason;
+        GTEST_SKIP() << reason;
+    }
+};
+
+[[maybe_unused]] const ::testing::Environment* const wineHost =
+    ::testing::AddGlobalTestEnvironment(new WineHostEnvironment);
+
+} // namespace
 
 namespace {
 
@@ -428,12 +495,21 @@ void ParseLog(BotLog* out) {
 // Wine's debug channels as given.
 Command InPrefix(const Sandbox& box, std::vector<std::string> argv, const fs::path& cwd,
                  const fs::path& output, const std::string& wineDebug) {
-    return Command{
-        std::move(argv),
-        cwd,
-        output,
-        {{"WINEPREFIX", box.prefix.string()}, {"WINEARCH", "win32"}, {"WINEDEBUG", wineDebug}},
-        {"DISPLAY", "WAYLAND_DISPLAY"}};
+    // boxbot scales its own waits by what it finds in the environment.
+    char scale[32];
+    snprintf(scale, sizeof scale, "%.2f", TimeScale());
+    return Command{std::move(argv),
+                   cwd,
+                   output,
+                   {{"WINEPREFIX", box.prefix.string()},
+                    {"WINEARCH", "win32"},
+                    {"WINEDEBUG", wineDebug},
+                    // A crash ends the program at once, with Wine's line
+                    // saying where, instead of waiting in the debugger for
+                    // the run's deadline.
+                    {"WINEDLLOVERRIDES", "winedbg.exe=d"},
+                    {"E2E_TIME_SCALE", scale}},
+                   {"DISPLAY", "WAYLAND_DISPLAY"}};
 }
 
 // Runs boxbot with its options and the command in the sandbox's prefix,
@@ -456,16 +532,16 @@ void RunBoxbot(const Sandbox& box, const std::string& name, const std::vector<st
     argv.insert(argv.end(), command.begin(), command.end());
     // Started first with no grace period, so that it ends as soon as the
     // last program does and the wait below is short.
-    Run(wine({"wineserver", "-p0"}), 30);
-    int status = Run(wine(argv), RunDeadlineSeconds);
+    Run(wine({"wineserver", "-p0"}), Scaled(30));
+    int status = Run(wine(argv), Scaled(RunDeadlineSeconds));
     if (status == 127)
         throw std::runtime_error("cannot run wine: " + ReadText(output));
     if (status < 0) {
         out->timedOut = true;
-        Run(wine({"wineserver", "-k"}), 30);
+        Run(wine({"wineserver", "-k"}), Scaled(30));
     }
     // The registry reaches user.reg only when the server exits.
-    Run(wine({"wineserver", "-w"}), 60);
+    Run(wine({"wineserver", "-w"}), Scaled(60));
     out->log = ReadText(log);
     out->wineOutput = ReadText(output);
     ParseLog(out);
@@ -485,7 +561,7 @@ BotLog WineRun::RunProgram(const std::vector<std::string>& command,
     WriteScript(*sandbox, answers);
     std::vector<std::string> options;
     if (endAfterMs)
-        options = {"--end-after", std::to_string(endAfterMs)};
+        options = {"--end-after", std::to_string((unsigned)(endAfterMs * TimeScale()))};
     BotLog result;
     RunBoxbot(*sandbox, "program", options, command, sandbox->Resolve("C:\\windows"), "-all",
               &result);
@@ -499,10 +575,10 @@ ProgramRun RunWineProgram(const std::string& program, const std::vector<std::str
     std::vector<std::string> argv = {"wine", program};
     argv.insert(argv.end(), arguments.begin(), arguments.end());
     ProgramRun run;
-    run.exitCode = Run(InPrefix(box, argv, hostDir, output, "-all"), RunDeadlineSeconds);
+    run.exitCode = Run(InPrefix(box, argv, hostDir, output, "-all"), Scaled(RunDeadlineSeconds));
     if (run.exitCode == 127)
         throw std::runtime_error("cannot run wine: " + ReadText(output));
-    Run(InPrefix(box, {"wineserver", "-k"}, hostDir, box.dir / "server.out", "-all"), 30);
+    Run(InPrefix(box, {"wineserver", "-k"}, hostDir, box.dir / "server.out", "-all"), Scaled(30));
     run.output = ReadText(output);
     return run;
 }
@@ -535,7 +611,7 @@ WineRun RunInstaller(const WineCase& wineCase) {
 
     std::vector<std::string> options;
     if (wineCase.lingerSeconds)
-        options = {"--linger", std::to_string(wineCase.lingerSeconds)};
+        options = {"--linger", std::to_string(Scaled((int)wineCase.lingerSeconds))};
     RunBoxbot(box, "installer", options, {"C:\\Downloads\\" + wineCase.installerName}, downloads,
               wineCase.wineDebug, &run);
     return run;

@@ -129,9 +129,17 @@ struct WineRun : BotLog {
     std::unique_ptr<Sandbox> sandbox;
 };
 
-// Where the pieces are; each is fixed at build time.
+// Where the pieces are: fixed at build time, unless the environment says
+// otherwise (E2E_WIN32_DIR, E2E_TEMPLATE_DIR, E2E_WORK_DIR), as the
+// emulated PC does for its own disk and memory.
 std::string Win32BuildDir();
 std::string TemplateDir();
+std::string WorkDir();
+
+// How many times slower than a native host Wine runs here: E2E_TIME_SCALE,
+// else what the template's fixture measured (TemplateDir() + ".time-scale"),
+// else 1. Every wait and deadline of a run is multiplied by it.
+double TimeScale();
 std::vector<uint8_t> ReadHostFile(const std::string& path);
 std::vector<uint8_t> InstallerStub();
 std::vector<uint8_t> ProbeSaver();
@@ -153,6 +161,10 @@ struct ProgramRun {
 };
 ProgramRun RunWineProgram(const std::string& program, const std::vector<std::string>& arguments,
                           const std::string& hostDir);
+
+// Empty when Wine can run here; else why not, in one line: the caller's
+// E2E_SKIP_REASON, or the line of scripts/can-run-32bit.
+std::string WhyWineCannotRun();
 
 // Whether tmpfs mounts are possible here (the test process is root and may
 // make a mount namespace).
