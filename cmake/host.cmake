@@ -22,6 +22,11 @@ target_link_libraries(layoutcheck PRIVATE package_writer)
 add_test(NAME reproducible_installer COMMAND ${CMAKE_SOURCE_DIR}/scripts/check-reproducible)
 set_tests_properties(reproducible_installer PROPERTIES LABELS repro TIMEOUT 600)
 
+# What scripts/in-vm promises, wherever an emulated PC has been made (in
+# BUILD/vm, beside this build); skipped elsewhere.
+add_test(NAME in_vm COMMAND ${CMAKE_SOURCE_DIR}/tests/vm/in-vm-test ${CMAKE_BINARY_DIR}/..)
+set_tests_properties(in_vm PROPERTIES LABELS vm TIMEOUT 900 SKIP_RETURN_CODE 77)
+
 # SKIP_SUBDIRS lets a developer build some parts while another is half-made.
 foreach(dir examples/aquarium tests/unit decoder tools/saverpack tests/saverpack bench fuzz tests/e2e)
   if(EXISTS ${CMAKE_SOURCE_DIR}/${dir}/CMakeLists.txt AND NOT dir IN_LIST SKIP_SUBDIRS)
