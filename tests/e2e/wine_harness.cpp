@@ -453,7 +453,7 @@ class WineHostEnvironment : public ::testing::Environment {
             return;
         if (!FromEnvironment("E2E_REQUIRE_WINE", "").empty())
             FAIL() << "Wine cannot run here: " << reason;
-        GTEST_SKIP() << reason;
+        GTEST_SKIP() << "Wine tests skipped: " << reason;
     }
 };
 
