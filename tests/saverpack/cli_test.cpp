@@ -6,6 +6,7 @@
 #include "tests/saverpack/tool_run.h"
 
 #include <functional>
+#include <map>
 #include <regex>
 
 namespace {
@@ -20,6 +21,14 @@ class Saverpack : public ScratchTest {
     void Put(const std::string& name, const std::vector<uint8_t>& bytes) {
         fs::create_directories((dir / name).parent_path());
         WriteBytes(dir / name, bytes);
+    }
+    // Every file below the folder with its bytes.
+    std::map<std::string, std::vector<uint8_t>> Snapshot() const {
+        std::map<std::string, std::vector<uint8_t>> files;
+        for (const std::string& name : Contents())
+            if (fs::is_regular_file(dir / name))
+                files[name] = ReadBytes(dir / name);
+        return files;
     }
     // A saver, a data file and one further file, created into `out`.
     ToolRun CreateSample(const std::string& out, std::vector<std::string> options = {}) {
@@ -243,6 +252,106 @@ TEST_F(Saverpack, RefusesBadInputsInOneLineLeavingNothingBehind) {
         fs::remove_all(dir);
         fs::create_directories(dir);
     }
+}
+
+// Whatever path leads to it, an input is never the file written: refused
+// before anything is read or written, in one line naming the input.
+TEST_F(Saverpack, RefusesToWriteOverAnyOfItsInputs) {
+    const std::vector<std::string> saver = {"--title", "T", "--saver", "in/saver.scr"};
+    const std::vector<std::string> data = {"--data", "in/data.cfg"};
+    const std::vector<std::string> key = {"--cert", "cert.pem", "--key", "key.pem"};
+    auto join = [](std::initializer_list<std::vector<std::string>> parts) {
+        std::vector<std::string> all;
+        for (const std::vector<std::string>& p : parts)
+            all.insert(all.end(), p.begin(), p.end());
+        return all;
+    };
+    const struct {
+        const char* name;
+        std::vector<std::string> link; // {new name, file it links to}, made first
+        std::vector<std::string> arguments;
+        const char* named; // the input stderr names
+    } cases[] = {
+        {"saver, same path", {}, join({{"create", "-o", "in/saver.scr"}, saver}), "in/saver.scr"},
+        {"saver, ./",
+         {},
+         {"create", "-o", "in/saver.scr", "--title", "T", "--saver", "./in/saver.scr"},
+         "./in/saver.scr"},
+        {"data, dir/..",
+         {},
+         join({{"create", "-o", "in/data.cfg"}, saver, {"--data", "in/../in/data.cfg"}}),
+         "in/../in/data.cfg"},
+        {"data, hard link",
+         {"Data.exe", "in/data.cfg"},
+         join({{"create", "-o", "Data.exe"}, saver, data}),
+         "in/data.cfg"},
+        {"FILE, same path",
+         {},
+         join({{"create", "-o", "in/picture.bmp"}, saver, data, {"in/picture.bmp"}}),
+         "in/picture.bmp"},
+        {"FILE, hard link",
+         {"Picture.exe", "in/picture.bmp"},
+         join({{"create", "-o", "Picture.exe"}, saver, data, {"in/picture.bmp"}}),
+         "in/picture.bmp"},
+        {"stub, same path",
+         {},
+         join({{"create", "-o", "stub.exe"}, saver, {"--stub", "stub.exe"}}),
+         "stub.exe"},
+        {"stub, another path",
+         {},
+         join({{"create", "-o", "in/../stub.exe"}, saver, {"--stub", "./stub.exe"}}),
+         "./stub.exe"},
+        {"create's cert", {}, join({{"create", "-o", "cert.pem"}, saver, key}), "cert.pem"},
+        {"create's key, hard link",
+         {"Key.exe", "key.pem"},
+         join({{"create", "-o", "Key.exe"}, saver, key}),
+         "key.pem"},
+        {"create's pass file",
+         {},
+         join({{"create", "-o", "pass.txt"}, saver, key, {"--pass-file", "./pass.txt"}}),
+         "./pass.txt"},
+        {"sign's cert, same path",
+         {},
+         {"sign", "good.exe", "--cert", "good.exe", "--key", "key.pem"},
+         "good.exe"},
+        {"sign's cert, another path",
+         {},
+         {"sign", "good.exe", "--cert", "in/../good.exe", "--key", "key.pem"},
+         "in/../good.exe"},
+        {"sign's key, hard link",
+         {"k.pem", "good.exe"},
+         {"sign", "good.exe", "--cert", "cert.pem", "--key", "k.pem"},
+         "k.pem"},
+        {"sign's pass file",
+         {},
+         join({{"sign", "./good.exe"}, key, {"--pass-file", "good.exe"}}),
+         "good.exe"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ASSERT_EQ(CreateSample("good.exe").exitCode, 0);
+        Put("stub.exe", ReadBytes(SAVERPACK_STUB));
+        for (const char* name : {"cert.pem", "key.pem", "pass.txt"})
+            Put(name, TextLike(100));
+        if (!c.link.empty())
+            fs::create_hard_link(dir / c.link[1], dir / c.link[0]);
+        std::map<std::string, std::vector<uint8_t>> before = Snapshot();
+        ToolRun run = Run(c.arguments);
+        EXPECT_EQ(run.exitCode, 1) << run.out << run.err;
+        EXPECT_EQ(run.err.rfind("saverpack: " + std::string(c.named) + ": is also ", 0), 0u)
+            << run.err;
+        EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
+        EXPECT_TRUE(Snapshot() == before) << "a file changed, or one was left behind";
+        fs::remove_all(dir);
+        fs::create_directories(dir);
+    }
+    // The same name in another folder, and a copy of the same bytes, are
+    // other files.
+    ASSERT_EQ(CreateSample("good.exe").exitCode, 0);
+    fs::create_directories(dir / "out");
+    fs::copy_file(dir / "in/saver.scr", dir / "Copy.exe");
+    EXPECT_EQ(Run(join({{"create", "-o", "out/saver.scr"}, saver})).exitCode, 0);
+    EXPECT_EQ(Run(join({{"create", "-o", "Copy.exe"}, saver})).exitCode, 0);
 }
 
 TEST_F(Saverpack, CtrlCLeavesNoInstallerAndNoTemporaryFile) {
