@@ -1,6 +1,7 @@
 // saverpack as its users run it: round trips through every command, the
 // inputs it must refuse (each with one line on stderr, its exit code, and
-// nothing left behind), Ctrl-C, and signing.
+// nothing left behind), Ctrl-C, signing, and the PE checksum as another
+// tool reads it.
 #include "package/format.h"
 #include "package/reader.h"
 #include "tests/saverpack/tool_run.h"
@@ -229,6 +230,15 @@ TEST_F(Saverpack, RefusesBadInputsInOneLineLeavingNothingBehind) {
          {"extract", "good.exe", "-C", "x"},
          1,
          "entry 2: its extension field holds a path separator"},
+        {"checksum that is not the file's",
+         [](Saverpack& t) {
+             std::vector<uint8_t> bytes = ReadBytes(t.dir / "good.exe");
+             bytes[ReadLe32(&bytes[60]) + 24 + 64] ^= 1;
+             WriteBytes(t.dir / "good.exe", bytes);
+         },
+         {"verify", "good.exe"},
+         1,
+         "problem: the header's PE checksum is"},
         {"folder that cannot be made",
          {},
          {"extract", "good.exe", "-C", "good.exe/x"},
@@ -398,6 +408,60 @@ TEST_F(Saverpack, SignsSoThatOsslsigncodeAndVerifyAcceptItAndListNamesTheSigner)
     EXPECT_EQ(tampered.exitCode, 1);
     EXPECT_NE(tampered.out.find("problem: signature: the file was changed"), std::string::npos)
         << tampered.out;
+}
+
+// The interpreter that has Debian's python3-pefile, a PE reader of its own
+// to judge the checksum by; "" when none has it.
+std::string PythonWithPefile() {
+    for (const char* python : {"/usr/bin/python3", "python3"})
+        if (system((std::string(python) + " -c 'import pefile' >/dev/null 2>&1").c_str()) == 0)
+            return python;
+    return "";
+}
+
+TEST_F(Saverpack, EveryInstallerItWritesCarriesTheChecksumPefileComputes) {
+    std::string python = PythonWithPefile();
+    if (python.empty())
+        GTEST_SKIP() << "python3-pefile is not installed (scripts/install-deps installs it)";
+    ASSERT_EQ(system(("cd " + dir.string() +
+                      " && openssl req -x509 -newkey rsa:2048 -nodes -keyout key.pem -out "
+                      "cert.pem -days 2 -subj '/CN=Fish Tank Makers' >/dev/null 2>&1")
+                         .c_str()),
+              0);
+    auto pefileAccepts = [&](const std::string& installer) {
+        return system((python +
+                       " -c 'import pefile,sys; pe=pefile.PE(sys.argv[1]); "
+                       "sys.exit(0 if pe.verify_checksum() else 1)' " +
+                       (dir / installer).string())
+                          .c_str()) == 0;
+    };
+    // Past a megabyte, so the sum runs over more than one block.
+    Put("in/big.bin", Noise(1536 * 1024 + 2));
+    const struct {
+        const char* installer;
+        std::vector<std::string> options;
+    } cases[] = {
+        {"Stored.exe", {"--store"}},
+        {"Compressed.exe", {}},
+        {"Big.exe", {"in/big.bin"}},
+        {"Created.exe", {"--cert", "cert.pem", "--key", "key.pem"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.installer);
+        ASSERT_EQ(CreateSample(c.installer, c.options).exitCode, 0);
+        EXPECT_TRUE(pefileAccepts(c.installer));
+        ToolRun verify = Run({"verify", c.installer, "--ca", "cert.pem"});
+        EXPECT_EQ(verify.exitCode, 0) << verify.out;
+        EXPECT_EQ(std::count(verify.out.begin(), verify.out.end(), '\n'), 1) << verify.out;
+        if (c.options.empty() || c.options[0] != "--cert") {
+            ToolRun sign = Run({"sign", c.installer, "--cert", "cert.pem", "--key", "key.pem"});
+            ASSERT_EQ(sign.exitCode, 0) << sign.err;
+            EXPECT_TRUE(pefileAccepts(c.installer)) << "signed";
+            verify = Run({"verify", c.installer, "--ca", "cert.pem"});
+            EXPECT_EQ(verify.exitCode, 0) << verify.out;
+            EXPECT_NE(verify.out.find("signed by /CN=Fish Tank Makers"), std::string::npos);
+        }
+    }
 }
 
 } // namespace

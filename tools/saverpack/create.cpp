@@ -1,10 +1,11 @@
 // saverpack create: inputs checked, compressed and decoded again, the
-// package written into a copy of the stub beside OUT, signed when asked, and
-// renamed into place only when whole.
+// package written into a copy of the stub beside OUT with the checksum made
+// right, signed when asked, and renamed into place only when whole.
 #include "tools/saverpack/commands.h"
 
 #include "package/writer.h"
 #include "platform/tool_os.h"
+#include "tools/saverpack/checksum.h"
 #include "tools/saverpack/examine.h"
 #include "tools/saverpack/names.h"
 
@@ -257,6 +258,7 @@ int Create(const CreateOptions& o) {
     } catch (const pkg::PackageError& e) {
         throw Failure(o.out + ": " + e.what());
     }
+    StampChecksum(installer);
     PendingFile unsigned_(out);
     unsigned_.Open();
     unsigned_.WriteAll(installer);
