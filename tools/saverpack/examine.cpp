@@ -366,11 +366,16 @@ void CheckChecksum(const pkg::ByteSource& file, Examination& x) {
     uint64_t field = ChecksumFieldOffset(x.layout.peOffset);
     bool ok = true;
     uint32_t held = U32At(file, field, ok), wanted = PeChecksum(file, field);
+    // Windows does not check a program's checksum and the installer relies
+    // on nothing there, so installers from before saverpack set it stay
+    // sound; scanners and signing tools read it, hence the warning.
     if (ok && held != wanted) {
-        char text[96];
-        std::snprintf(text, sizeof text, "the header's PE checksum is 0x%08X, the file's 0x%08X",
+        char text[160];
+        std::snprintf(text, sizeof text,
+                      "the header's PE checksum is 0x%08X, the file's 0x%08X (saverpack sign "
+                      "sets it right)",
                       unsigned(held), unsigned(wanted));
-        x.findings.push_back({true, false, text});
+        x.findings.push_back({false, false, text});
     }
 }
 
