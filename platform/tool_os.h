@@ -1,9 +1,12 @@
 // What the authoring tool needs from the operating system beyond the
 // standard library: its arguments as UTF-8, whether stderr is a terminal,
-// and running another program (osslsigncode) with its output captured.
+// which file a path leads to, and running another program (osslsigncode)
+// with its output captured.
 // platform/tool_posix.cpp serves Linux, platform/tool_win32.cpp Windows.
 #pragma once
 
+#include <cstdint>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -19,6 +22,20 @@ void PrepareConsole();
 bool StderrIsTerminal();
 
 int ProcessId();
+
+// What tells one file from another whatever path leads to it: another
+// spelling, "..", a link. Equal only for the very same file.
+struct FileIdentity {
+    uint64_t volume = 0;
+    uint64_t file = 0;
+    bool operator==(const FileIdentity& other) const {
+        return volume == other.volume && file == other.file;
+    }
+};
+
+// The identity of the file `path` leads to; false when there is none to
+// be had (no such file, or it cannot be opened).
+bool IdentityOf(const std::filesystem::path& path, FileIdentity& identity);
 
 struct ProgramRun {
     bool started = false; // false: not found on the PATH, or it could not start

@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -19,6 +20,15 @@ bool StderrIsTerminal() {
 
 int ProcessId() {
     return int(getpid());
+}
+
+bool IdentityOf(const std::filesystem::path& path, FileIdentity& identity) {
+    struct stat status;
+    if (stat(path.c_str(), &status) != 0)
+        return false;
+    identity.volume = uint64_t(status.st_dev);
+    identity.file = uint64_t(status.st_ino);
+    return true;
 }
 
 ProgramRun RunProgram(const std::string& program, const std::vector<std::string>& arguments) {

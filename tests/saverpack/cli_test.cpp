@@ -1,11 +1,13 @@
 // saverpack as its users run it: round trips through every command, the
 // inputs it must refuse (each with one line on stderr, its exit code, and
-// nothing left behind), Ctrl-C, and signing.
+// nothing left behind), Ctrl-C, signing, and the PE checksum as another
+// tool reads it.
 #include "package/format.h"
 #include "package/reader.h"
 #include "tests/saverpack/tool_run.h"
 
 #include <functional>
+#include <map>
 #include <regex>
 
 namespace {
@@ -20,6 +22,14 @@ class Saverpack : public ScratchTest {
     void Put(const std::string& name, const std::vector<uint8_t>& bytes) {
         fs::create_directories((dir / name).parent_path());
         WriteBytes(dir / name, bytes);
+    }
+    // Every file below the folder with its bytes.
+    std::map<std::string, std::vector<uint8_t>> Snapshot() const {
+        std::map<std::string, std::vector<uint8_t>> files;
+        for (const std::string& name : Contents())
+            if (fs::is_regular_file(dir / name))
+                files[name] = ReadBytes(dir / name);
+        return files;
     }
     // A saver, a data file and one further file, created into `out`.
     ToolRun CreateSample(const std::string& out, std::vector<std::string> options = {}) {
@@ -220,6 +230,15 @@ TEST_F(Saverpack, RefusesBadInputsInOneLineLeavingNothingBehind) {
          {"extract", "good.exe", "-C", "x"},
          1,
          "entry 2: its extension field holds a path separator"},
+        {"checksum that is not the file's",
+         [](Saverpack& t) {
+             std::vector<uint8_t> bytes = ReadBytes(t.dir / "good.exe");
+             bytes[ReadLe32(&bytes[60]) + 24 + 64] ^= 1;
+             WriteBytes(t.dir / "good.exe", bytes);
+         },
+         {"verify", "good.exe"},
+         0,
+         "warning: the header's PE checksum is"},
         {"folder that cannot be made",
          {},
          {"extract", "good.exe", "-C", "good.exe/x"},
@@ -243,6 +262,106 @@ TEST_F(Saverpack, RefusesBadInputsInOneLineLeavingNothingBehind) {
         fs::remove_all(dir);
         fs::create_directories(dir);
     }
+}
+
+// Whatever path leads to it, an input is never the file written: refused
+// before anything is read or written, in one line naming the input.
+TEST_F(Saverpack, RefusesToWriteOverAnyOfItsInputs) {
+    const std::vector<std::string> saver = {"--title", "T", "--saver", "in/saver.scr"};
+    const std::vector<std::string> data = {"--data", "in/data.cfg"};
+    const std::vector<std::string> key = {"--cert", "cert.pem", "--key", "key.pem"};
+    auto join = [](std::initializer_list<std::vector<std::string>> parts) {
+        std::vector<std::string> all;
+        for (const std::vector<std::string>& p : parts)
+            all.insert(all.end(), p.begin(), p.end());
+        return all;
+    };
+    const struct {
+        const char* name;
+        std::vector<std::string> link; // {new name, file it links to}, made first
+        std::vector<std::string> arguments;
+        const char* named; // the input stderr names
+    } cases[] = {
+        {"saver, same path", {}, join({{"create", "-o", "in/saver.scr"}, saver}), "in/saver.scr"},
+        {"saver, ./",
+         {},
+         {"create", "-o", "in/saver.scr", "--title", "T", "--saver", "./in/saver.scr"},
+         "./in/saver.scr"},
+        {"data, dir/..",
+         {},
+         join({{"create", "-o", "in/data.cfg"}, saver, {"--data", "in/../in/data.cfg"}}),
+         "in/../in/data.cfg"},
+        {"data, hard link",
+         {"Data.exe", "in/data.cfg"},
+         join({{"create", "-o", "Data.exe"}, saver, data}),
+         "in/data.cfg"},
+        {"FILE, same path",
+         {},
+         join({{"create", "-o", "in/picture.bmp"}, saver, data, {"in/picture.bmp"}}),
+         "in/picture.bmp"},
+        {"FILE, hard link",
+         {"Picture.exe", "in/picture.bmp"},
+         join({{"create", "-o", "Picture.exe"}, saver, data, {"in/picture.bmp"}}),
+         "in/picture.bmp"},
+        {"stub, same path",
+         {},
+         join({{"create", "-o", "stub.exe"}, saver, {"--stub", "stub.exe"}}),
+         "stub.exe"},
+        {"stub, another path",
+         {},
+         join({{"create", "-o", "in/../stub.exe"}, saver, {"--stub", "./stub.exe"}}),
+         "./stub.exe"},
+        {"create's cert", {}, join({{"create", "-o", "cert.pem"}, saver, key}), "cert.pem"},
+        {"create's key, hard link",
+         {"Key.exe", "key.pem"},
+         join({{"create", "-o", "Key.exe"}, saver, key}),
+         "key.pem"},
+        {"create's pass file",
+         {},
+         join({{"create", "-o", "pass.txt"}, saver, key, {"--pass-file", "./pass.txt"}}),
+         "./pass.txt"},
+        {"sign's cert, same path",
+         {},
+         {"sign", "good.exe", "--cert", "good.exe", "--key", "key.pem"},
+         "good.exe"},
+        {"sign's cert, another path",
+         {},
+         {"sign", "good.exe", "--cert", "in/../good.exe", "--key", "key.pem"},
+         "in/../good.exe"},
+        {"sign's key, hard link",
+         {"k.pem", "good.exe"},
+         {"sign", "good.exe", "--cert", "cert.pem", "--key", "k.pem"},
+         "k.pem"},
+        {"sign's pass file",
+         {},
+         join({{"sign", "./good.exe"}, key, {"--pass-file", "good.exe"}}),
+         "good.exe"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ASSERT_EQ(CreateSample("good.exe").exitCode, 0);
+        Put("stub.exe", ReadBytes(SAVERPACK_STUB));
+        for (const char* name : {"cert.pem", "key.pem", "pass.txt"})
+            Put(name, TextLike(100));
+        if (!c.link.empty())
+            fs::create_hard_link(dir / c.link[1], dir / c.link[0]);
+        std::map<std::string, std::vector<uint8_t>> before = Snapshot();
+        ToolRun run = Run(c.arguments);
+        EXPECT_EQ(run.exitCode, 1) << run.out << run.err;
+        EXPECT_EQ(run.err.rfind("saverpack: " + std::string(c.named) + ": is also ", 0), 0u)
+            << run.err;
+        EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
+        EXPECT_TRUE(Snapshot() == before) << "a file changed, or one was left behind";
+        fs::remove_all(dir);
+        fs::create_directories(dir);
+    }
+    // The same name in another folder, and a copy of the same bytes, are
+    // other files.
+    ASSERT_EQ(CreateSample("good.exe").exitCode, 0);
+    fs::create_directories(dir / "out");
+    fs::copy_file(dir / "in/saver.scr", dir / "Copy.exe");
+    EXPECT_EQ(Run(join({{"create", "-o", "out/saver.scr"}, saver})).exitCode, 0);
+    EXPECT_EQ(Run(join({{"create", "-o", "Copy.exe"}, saver})).exitCode, 0);
 }
 
 TEST_F(Saverpack, CtrlCLeavesNoInstallerAndNoTemporaryFile) {
@@ -289,6 +408,60 @@ TEST_F(Saverpack, SignsSoThatOsslsigncodeAndVerifyAcceptItAndListNamesTheSigner)
     EXPECT_EQ(tampered.exitCode, 1);
     EXPECT_NE(tampered.out.find("problem: signature: the file was changed"), std::string::npos)
         << tampered.out;
+}
+
+// The interpreter that has Debian's python3-pefile, a PE reader of its own
+// to judge the checksum by; "" when none has it.
+std::string PythonWithPefile() {
+    for (const char* python : {"/usr/bin/python3", "python3"})
+        if (system((std::string(python) + " -c 'import pefile' >/dev/null 2>&1").c_str()) == 0)
+            return python;
+    return "";
+}
+
+TEST_F(Saverpack, EveryInstallerItWritesCarriesTheChecksumPefileComputes) {
+    std::string python = PythonWithPefile();
+    if (python.empty())
+        GTEST_SKIP() << "python3-pefile is not installed (scripts/install-deps installs it)";
+    ASSERT_EQ(system(("cd " + dir.string() +
+                      " && openssl req -x509 -newkey rsa:2048 -nodes -keyout key.pem -out "
+                      "cert.pem -days 2 -subj '/CN=Fish Tank Makers' >/dev/null 2>&1")
+                         .c_str()),
+              0);
+    auto pefileAccepts = [&](const std::string& installer) {
+        return system((python +
+                       " -c 'import pefile,sys; pe=pefile.PE(sys.argv[1]); "
+                       "sys.exit(0 if pe.verify_checksum() else 1)' " +
+                       (dir / installer).string())
+                          .c_str()) == 0;
+    };
+    // Past a megabyte, so the sum runs over more than one block.
+    Put("in/big.bin", Noise(1536 * 1024 + 2));
+    const struct {
+        const char* installer;
+        std::vector<std::string> options;
+    } cases[] = {
+        {"Stored.exe", {"--store"}},
+        {"Compressed.exe", {}},
+        {"Big.exe", {"in/big.bin"}},
+        {"Created.exe", {"--cert", "cert.pem", "--key", "key.pem"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.installer);
+        ASSERT_EQ(CreateSample(c.installer, c.options).exitCode, 0);
+        EXPECT_TRUE(pefileAccepts(c.installer));
+        ToolRun verify = Run({"verify", c.installer, "--ca", "cert.pem"});
+        EXPECT_EQ(verify.exitCode, 0) << verify.out;
+        EXPECT_EQ(std::count(verify.out.begin(), verify.out.end(), '\n'), 1) << verify.out;
+        if (c.options.empty() || c.options[0] != "--cert") {
+            ToolRun sign = Run({"sign", c.installer, "--cert", "cert.pem", "--key", "key.pem"});
+            ASSERT_EQ(sign.exitCode, 0) << sign.err;
+            EXPECT_TRUE(pefileAccepts(c.installer)) << "signed";
+            verify = Run({"verify", c.installer, "--ca", "cert.pem"});
+            EXPECT_EQ(verify.exitCode, 0) << verify.out;
+            EXPECT_NE(verify.out.find("signed by /CN=Fish Tank Makers"), std::string::npos);
+        }
+    }
 }
 
 } // namespace

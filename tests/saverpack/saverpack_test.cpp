@@ -1,8 +1,9 @@
 // saverpack's rules in process: titles and their code page, the names an
-// installer's file name gives, extension fields, and what may follow a
-// package.
+// installer's file name gives, extension fields, what may follow a package,
+// and the PE checksum's sum.
 #include "decoder/codec.h"
 #include "package/writer.h"
+#include "tools/saverpack/checksum.h"
 #include "tools/saverpack/extract.h"
 #include "tools/saverpack/examine.h"
 #include "tools/saverpack/names.h"
@@ -151,6 +152,27 @@ TEST(Streams, AnOverDeclaredEntryIsToldWithoutDecoding) {
     EXPECT_EQ(x.findings[0].text.rfind("entry 1: it declares 2,147,483,647 bytes", 0), 0u);
     EXPECT_FALSE(x.CanExtract());
     EXPECT_EQ(MostDecodedFrom(uint32_t(stream.size())) >= 1000, true);
+}
+
+// Sums small enough to work by hand: the carry, the odd last byte and the
+// field left out are where a sum goes wrong.
+TEST(PeChecksum, SumsWordsFoldsCarriesAndLeavesTheFieldOut) {
+    const struct {
+        const char* name;
+        std::vector<uint8_t> bytes;
+        uint64_t field;
+        uint32_t checksum;
+    } cases[] = {
+        {"little-endian words plus the length", {1, 0, 2, 1}, 100, 0x0103 + 4},
+        {"an odd last byte is a word's low byte", {1, 0, 5}, 100, 6 + 3},
+        {"the carry comes back in", {0xFF, 0xFF, 0x02, 0x00}, 100, 2 + 4},
+        {"the field counts as zeros", {9, 9, 9, 9, 1, 0}, 0, 1 + 6},
+        {"a field at an odd offset", {1, 9, 9, 9, 9, 2}, 1, 0x0201 + 6},
+        {"a field running past the end", {1, 0}, 1, 1 + 2},
+        {"nothing at all", {}, 0, 0},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(PeChecksum(pkg::MemoryBytes(c.bytes), c.field), c.checksum) << c.name;
 }
 
 } // namespace

@@ -1,10 +1,11 @@
 // saverpack create: inputs checked, compressed and decoded again, the
-// package written into a copy of the stub beside OUT, signed when asked, and
-// renamed into place only when whole.
+// package written into a copy of the stub beside OUT with the checksum made
+// right, signed when asked, and renamed into place only when whole.
 #include "tools/saverpack/commands.h"
 
 #include "package/writer.h"
 #include "platform/tool_os.h"
+#include "tools/saverpack/checksum.h"
 #include "tools/saverpack/examine.h"
 #include "tools/saverpack/names.h"
 
@@ -196,6 +197,18 @@ void PrintSummary(const CreateOptions& o, const std::vector<Input>& inputs,
                 Thousands(installerSize).c_str(), Percent(installerSize, in).c_str(), seconds);
 }
 
+// Every file create reads, whatever it reads it for.
+std::vector<NamedFile> FilesRead(const CreateOptions& o) {
+    std::vector<NamedFile> read;
+    for (const std::string* name :
+         {&o.saver, &o.data, &o.stub, &o.key.cert, &o.key.key, &o.key.passFile})
+        if (!name->empty())
+            read.push_back({*name, PathOf(*name)});
+    for (const std::string& f : o.files)
+        read.push_back({f, PathOf(f)});
+    return read;
+}
+
 void Warn(const CreateOptions& o, const std::string& text) {
     if (!o.quiet)
         std::fprintf(stderr, "saverpack: warning: %s: %s\n", o.out.c_str(), text.c_str());
@@ -210,6 +223,7 @@ int Create(const CreateOptions& o) {
     std::string nameError = InstallerNameError(outName);
     if (!nameError.empty())
         throw Failure(o.out + ": " + nameError, 2);
+    RefuseToReplaceAnInput(out, "the installer to write (" + o.out + ")", FilesRead(o));
     for (const std::string& w : InstallerNameWarnings(outName))
         Warn(o, w);
     std::string title, bad;
@@ -244,6 +258,7 @@ int Create(const CreateOptions& o) {
     } catch (const pkg::PackageError& e) {
         throw Failure(o.out + ": " + e.what());
     }
+    StampChecksum(installer);
     PendingFile unsigned_(out);
     unsigned_.Open();
     unsigned_.WriteAll(installer);
@@ -267,6 +282,11 @@ int Create(const CreateOptions& o) {
 
 int Sign(const std::string& installer, const SigningKey& key) {
     fs::path path = PathOf(installer);
+    std::vector<NamedFile> read;
+    for (const std::string* name : {&key.cert, &key.key, &key.passFile})
+        if (!name->empty())
+            read.push_back({*name, PathOf(*name)});
+    RefuseToReplaceAnInput(path, "the installer to sign (" + installer + ")", read);
     SigningKey k = key;
     {
         FileBytes file(path);

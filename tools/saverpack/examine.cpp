@@ -2,8 +2,10 @@
 
 #include "decoder/decode.h"
 #include "package/writer.h"
+#include "tools/saverpack/checksum.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <map>
 #include <memory>
@@ -238,9 +240,7 @@ Examination Examine(const pkg::ByteSource& file, const std::string& installerFil
         j.Problem("no package: the installer's walk to it fails: " + x.where.failure, true);
         return x;
     }
-    pkg::StubLayout layout{};
-    bool layoutKnown = false;
-    JudgeLayout(file, x, layout, layoutKnown, j);
+    JudgeLayout(file, x, x.layout, x.layoutKnown, j);
 
     x.directory = pkg::ReadDirectory(file, x.where.headerOffset);
     const pkg::PackageDirectory& d = x.directory;
@@ -274,11 +274,11 @@ Examination Examine(const pkg::ByteSource& file, const std::string& installerFil
     JudgeOverlaps(x, j);
     JudgeSameTargets(x, j);
 
-    if (layoutKnown)
-        x.signature = FindSignature(file, layout);
+    if (x.layoutKnown)
+        x.signature = FindSignature(file, x.layout);
     if (x.signature.present)
         JudgeSignature(file, x, packageEnd, j);
-    JudgeTrailingBytes(file, x, packageEnd, layoutKnown ? layout.rsrcEnd : 0, j);
+    JudgeTrailingBytes(file, x, packageEnd, x.layoutKnown ? x.layout.rsrcEnd : 0, j);
     return x;
 }
 
@@ -358,6 +358,25 @@ void RestoreEntry(const pkg::ByteSource& file, const PackageEntry& entry, BlockW
     auto sink = std::make_unique<BlockSink>(BlockSink{write, context, 0, 0, {}});
     uint32_t readable = entry.StoredSize + (oneBitsPast ? uint32_t(OneBytesPast) : 0);
     DecodeStream(*source, *sink, int32_t(entry.OriginalSize), readable);
+}
+
+void CheckChecksum(const pkg::ByteSource& file, Examination& x) {
+    if (!x.layoutKnown)
+        return;
+    uint64_t field = ChecksumFieldOffset(x.layout.peOffset);
+    bool ok = true;
+    uint32_t held = U32At(file, field, ok), wanted = PeChecksum(file, field);
+    // Windows does not check a program's checksum and the installer relies
+    // on nothing there, so installers from before saverpack set it stay
+    // sound; scanners and signing tools read it, hence the warning.
+    if (ok && held != wanted) {
+        char text[160];
+        std::snprintf(text, sizeof text,
+                      "the header's PE checksum is 0x%08X, the file's 0x%08X (saverpack sign "
+                      "sets it right)",
+                      unsigned(held), unsigned(wanted));
+        x.findings.push_back({false, false, text});
+    }
 }
 
 void CheckStreams(const pkg::ByteSource& file, Examination& x) {

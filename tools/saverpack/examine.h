@@ -4,6 +4,7 @@
 #pragma once
 
 #include "package/reader.h"
+#include "package/writer.h"
 #include "tools/saverpack/names.h"
 
 #include <cstdint>
@@ -40,6 +41,8 @@ struct Examination {
     std::vector<EntryView> entries;
     SignatureBlock signature;
     std::vector<Finding> findings;
+    bool layoutKnown = false; // the image's layout checked out
+    pkg::StubLayout layout{};
 
     bool Sound() const;
     bool CanExtract() const;
@@ -66,6 +69,11 @@ Examination Examine(const pkg::ByteSource& file, const std::string& installerFil
 // the entries whose output depends on those bits. Memory stays bounded
 // whatever an entry declares; time is bounded by MostDecodedFrom.
 void CheckStreams(const pkg::ByteSource& file, Examination& examination);
+
+// Reads the whole file and reports a PE checksum in the header other than
+// the file's own. Nothing when the layout is not known, which is reported
+// already.
+void CheckChecksum(const pkg::ByteSource& file, Examination& examination);
 
 // Hands an entry's installed bytes to `write` in blocks, in order: its
 // stored bytes, or its stream decoded as the installer decodes it (zero bits

@@ -69,6 +69,17 @@ size_t FileBytes::ReadAt(uint64_t offset, void* buffer, size_t count) const {
     return available;
 }
 
+void RefuseToReplaceAnInput(const fs::path& output, const std::string& outputRole,
+                            const std::vector<NamedFile>& inputs) {
+    toolos::FileIdentity written, read;
+    if (!toolos::IdentityOf(output, written))
+        return; // a new file is no input
+    for (const NamedFile& input : inputs)
+        if (toolos::IdentityOf(input.path, read) && read == written)
+            throw Failure(input.shown + ": is also " + outputRole +
+                          ", which would replace it; nothing was written");
+}
+
 std::vector<uint8_t> ReadWholeFile(const fs::path& path, const std::string& shownName) {
     std::ifstream in(path, std::ios::binary);
     if (!in)

@@ -44,6 +44,20 @@ class FileBytes : public pkg::ByteSource {
     mutable uint64_t blockStart_ = 0;
 };
 
+// A file a command reads, under the name the command line gave it.
+struct NamedFile {
+    std::string shown;
+    fs::path path;
+};
+
+// Throws Failure naming the first of `inputs` that is the very file
+// `output` is, by identity rather than by name, so that writing `output`
+// cannot destroy it. `outputRole` says what `output` is ("the installer
+// to sign"). An input that cannot be found is left to the checks that
+// read it.
+void RefuseToReplaceAnInput(const fs::path& output, const std::string& outputRole,
+                            const std::vector<NamedFile>& inputs);
+
 // The whole of a file; throws Failure naming it when it cannot be read.
 std::vector<uint8_t> ReadWholeFile(const fs::path& path, const std::string& shownName);
 

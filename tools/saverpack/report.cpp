@@ -143,6 +143,7 @@ int Verify(const std::string& installer, const std::string& caFile) {
     Opened o(installer);
     Examination& x = o.x;
     CheckStreams(o.file, x);
+    CheckChecksum(o.file, x);
     std::string signer;
     if (x.signature.present) {
         SignatureCheck c = CheckSignature(o.path, caFile);

@@ -2,6 +2,7 @@
 
 #include "package/format.h"
 #include "platform/tool_os.h"
+#include "tools/saverpack/checksum.h"
 
 #include <sstream>
 
@@ -72,7 +73,7 @@ void CheckNothingMoved(const fs::path& before, const fs::path& after,
     std::vector<uint8_t> a = ReadWholeFile(before, shownName);
     std::vector<uint8_t> b = ReadWholeFile(after, shownName);
     uint32_t pe = a.size() >= 64 ? ReadLe32(&a[60]) : 0;
-    const uint64_t checksum = uint64_t(pe) + 24 + 64, certificateEntry = uint64_t(pe) + 24 + 128;
+    const uint64_t checksum = ChecksumFieldOffset(pe), certificateEntry = uint64_t(pe) + 24 + 128;
     bool same = b.size() >= a.size();
     for (size_t i = 0; same && i < a.size(); ++i) {
         bool header = (i >= checksum && i < checksum + 4) ||
@@ -100,6 +101,10 @@ void SignInstaller(const fs::path& in, const fs::path& out, const SigningKey& ke
     if (run.exitCode != 0)
         throw Failure(shownName + ": osslsigncode could not sign it: " + Explanation(run.output));
     CheckNothingMoved(in, out, shownName);
+    // osslsigncode puts the checksum of the signed file in; one that did
+    // not would leave the unsigned file's. Authenticode's digest leaves the
+    // field out, so setting it here keeps the signature whole.
+    StampChecksum(out, shownName);
 }
 
 SignatureCheck CheckSignature(const fs::path& installer, const std::string& caFile) {

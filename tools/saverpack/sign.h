@@ -21,7 +21,7 @@ struct SigningKey {
 // Signs the installer `in` into `out` (which must not exist yet). Throws
 // Failure naming `shownName` when osslsigncode is missing or refuses, or
 // when the signed file differs from `in` anywhere but the header fields
-// and past the end of `in`.
+// and past the end of `in`. `out` carries its own right checksum.
 void SignInstaller(const fs::path& in, const fs::path& out, const SigningKey& key,
                    const std::string& shownName);
 
