@@ -273,7 +273,7 @@ void ReplaceIcon(std::vector<Resource>& resources, const std::vector<IconImage>&
         Append32(group.data, uint32_t(image.bytes.size()));
         Append16(group.data, id);
         resources.push_back(
-            Resource{{false, RtIcon, {}}, {false, id, {}}, language, 0, image.bytes});
+            Resource{{false, RtIcon, {}}, {false, id, {}}, language, 0, image.bytes, 0});
     }
     resources.push_back(std::move(group));
 }
@@ -373,6 +373,7 @@ void ReadVersion(const std::vector<uint8_t>& d, IdentityView& view) {
 std::vector<Resource> ReadResources(const pkg::ByteSource& image, const pkg::StubLayout& layout) {
     TreeReader r{image, layout.rsrcOffset, layout.rsrcVirtualAddress, {}};
     std::vector<Resource> resources;
+    uint64_t dataLeft = image.Size();
     for (auto [typeField, typeTarget] : r.Entries(0)) {
         ResourceKey type = r.Key(typeField);
         for (auto [nameField, nameTarget] : r.Entries(r.Below(typeTarget))) {
@@ -387,8 +388,16 @@ std::vector<Resource> ReadResources(const pkg::ByteSource& image, const pkg::Stu
                 uint64_t at = uint64_t(rva - r.virtualAddress) + r.base;
                 if (at + size > image.Size())
                     throw pkg::PackageError("resource data runs past the end of the file");
-                Resource res{type, name, uint16_t(languageField), r.U32(entry + 8),
-                             std::vector<uint8_t>(size)};
+                // Resources that share bytes could claim the file many times over.
+                if (size > dataLeft)
+                    throw pkg::PackageError("resources claim more bytes than the file holds");
+                dataLeft -= size;
+                Resource res{type,
+                             name,
+                             uint16_t(languageField),
+                             r.U32(entry + 8),
+                             std::vector<uint8_t>(size),
+                             at};
                 image.ReadAt(at, res.data.data(), size);
                 resources.push_back(std::move(res));
             }
@@ -531,7 +540,8 @@ std::vector<uint8_t> WithIdentity(const std::vector<uint8_t>& stub, const Identi
                                      {false, VersionResourceId, {}},
                                      EnglishUs,
                                      0,
-                                     VersionResource(*identity.version)});
+                                     VersionResource(*identity.version),
+                                     0});
     }
     std::vector<uint8_t> section = LayOut(resources, layout.rsrcVirtualAddress);
 

@@ -37,6 +37,7 @@ struct Resource {
     uint16_t language = 0;
     uint32_t codePage = 0; // the data entry's field, kept as it was
     std::vector<uint8_t> data;
+    uint64_t at = 0; // the data's file offset, when read from a file
 };
 
 // Every resource of an image whose layout is checked, in tree order. The
