@@ -438,10 +438,11 @@ std::vector<IconImage> ParseIconFile(const std::vector<uint8_t>& file,
         IconImage image;
         std::memcpy(image.entry, entry, sizeof image.entry);
         image.bytes.assign(file.begin() + offset, file.begin() + offset + size);
-        // Windows draws a PNG or a DIB from its BITMAPINFOHEADER (or a later
-        // header, which starts the same way); anything else shows no icon.
-        bool dib = size >= 40 && ReadLe32(image.bytes.data()) >= 40 &&
-                   ReadLe32(image.bytes.data()) <= size;
+        // Windows draws a PNG, or a DIB from its BITMAPINFOHEADER or the V4
+        // or V5 one (one plane); anything else shows no icon.
+        uint32_t header = size >= 4 ? ReadLe32(image.bytes.data()) : 0;
+        bool dib = (header == 40 || header == 108 || header == 124) && header <= size &&
+                   ReadLe16(&image.bytes[12]) == 1;
         if (!image.Png() && !dib)
             fail(name + " is neither a PNG nor a bitmap with its header");
         images.push_back(std::move(image));
