@@ -410,15 +410,6 @@ TEST_F(Saverpack, SignsSoThatOsslsigncodeAndVerifyAcceptItAndListNamesTheSigner)
         << tampered.out;
 }
 
-// The interpreter that has Debian's python3-pefile, a PE reader of its own
-// to judge the checksum by; "" when none has it.
-std::string PythonWithPefile() {
-    for (const char* python : {"/usr/bin/python3", "python3"})
-        if (system((std::string(python) + " -c 'import pefile' >/dev/null 2>&1").c_str()) == 0)
-            return python;
-    return "";
-}
-
 TEST_F(Saverpack, EveryInstallerItWritesCarriesTheChecksumPefileComputes) {
     std::string python = PythonWithPefile();
     if (python.empty())
