@@ -477,4 +477,39 @@ TEST_F(Identity, RefusesABadIconOrVersionInOneLineLeavingNothingBehind) {
     }
 }
 
+// Signing at create and afterwards: the laid-out .rsrc is signed like any
+// other, and the checksum stays the file's.
+TEST_F(Identity, SignsAnInstallerWithAnIconAndVersion) {
+    std::string python = PythonWithPefile();
+    if (python.empty())
+        GTEST_SKIP() << "python3-pefile is not installed (scripts/install-deps installs it)";
+    ASSERT_EQ(system(("cd " + dir.string() +
+                      " && openssl req -x509 -newkey rsa:2048 -nodes -keyout key.pem -out "
+                      "cert.pem -days 2 -subj '/CN=Reef Works' >/dev/null 2>&1")
+                         .c_str()),
+              0);
+    Put("fish.ico", Ico(FourSizes));
+    const std::vector<std::string> identity = {"--icon", "fish.ico",  "--product-version",
+                                               "2.1",    "--company", "Reef Works"};
+    std::vector<std::string> atCreate = CreateArguments("Signed.exe", identity);
+    atCreate.insert(atCreate.end(), {"--cert", "cert.pem", "--key", "key.pem"});
+    ASSERT_EQ(Run(atCreate).exitCode, 0);
+    ASSERT_EQ(Run(CreateArguments("Later.exe", identity)).exitCode, 0);
+    ToolRun sign = Run({"sign", "Later.exe", "--cert", "cert.pem", "--key", "key.pem"});
+    ASSERT_EQ(sign.exitCode, 0) << sign.err;
+    for (const char* installer : {"Signed.exe", "Later.exe"}) {
+        SCOPED_TRACE(installer);
+        EXPECT_EQ(system(("osslsigncode verify -CAfile " + (dir / "cert.pem").string() + " -in " +
+                          (dir / installer).string() + " >/dev/null 2>&1")
+                             .c_str()),
+                  0);
+        EXPECT_EQ(All(Facts(python, installer), "checksum"), std::vector<std::string>{"1"});
+        ToolRun verify = Run({"verify", installer, "--ca", "cert.pem"});
+        EXPECT_EQ(verify.exitCode, 0) << verify.out;
+        EXPECT_EQ(std::count(verify.out.begin(), verify.out.end(), '\n'), 1) << verify.out;
+        EXPECT_NE(Run({"list", installer}).out.find("CompanyName        Reef Works"),
+                  std::string::npos);
+    }
+}
+
 } // namespace
