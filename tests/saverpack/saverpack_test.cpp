@@ -10,6 +10,8 @@
 #include "tools/saverpack/resources.h"
 #include "tests/saverpack/tool_run.h"
 
+#include <functional>
+
 namespace {
 
 using namespace saverpack;
@@ -308,6 +310,62 @@ TEST(IconResources, ANewIconReplacesTheOldOneWhole) {
     EXPECT_EQ(kept, before.size() - 2) << "LASTRES, the dialog and the manifest";
     // An odd-sized image leaves the next data aligned, the section its size.
     EXPECT_EQ(pkg::CheckStubLayout(twice).packageOffset % 8, 0u);
+}
+
+// What Windows needs of .rsrc beyond the locator's walk, each broken in an
+// installer with an icon: an image Windows will not map is a problem, an
+// icon or version it cannot find a warning.
+TEST(IconResources, VerifyTellsWhatWindowsWouldNotFind) {
+    IconImage image{};
+    image.entry[0] = image.entry[1] = 16;
+    image.bytes.assign(100, 0);
+    WriteLe32(image.bytes.data(), 40);
+    WriteLe16(&image.bytes[12], 1);
+    pkg::PackageToWrite package{"T", 1, {{{'s'}, 0, ""}}};
+    const std::vector<uint8_t> installer =
+        pkg::WriteInstaller(WithIdentity(BuiltStub(), {{image}, {}}), package);
+    const pkg::StubLayout layout = pkg::CheckImageLayout(pkg::MemoryBytes(installer));
+    const size_t optional = layout.peOffset + 24;
+    auto groupAt = [&](const std::vector<uint8_t>& bytes) {
+        for (const Resource& r : ReadResources(pkg::MemoryBytes(bytes), layout))
+            if (!r.type.named && r.type.id == RtGroupIcon)
+                return size_t(r.at);
+        return size_t(0);
+    };
+    const struct {
+        const char* name;
+        std::function<void(std::vector<uint8_t>&)> change;
+        bool problem;
+        const char* says; // "" for no finding
+    } cases[] = {
+        {"as written", [](std::vector<uint8_t>&) {}, false, ""},
+        {"SizeOfImage short of .rsrc",
+         [&](std::vector<uint8_t>& b) { WriteLe32(&b[optional + 56], layout.rsrcVirtualAddress); },
+         true, "SizeOfImage"},
+        {"no resource directory entry",
+         [&](std::vector<uint8_t>& b) { WriteLe32(&b[optional + 96 + 16], 0); }, false,
+         "resource directory entry"},
+        {"the group names an icon that is not there",
+         [&](std::vector<uint8_t>& b) { WriteLe16(&b[groupAt(b) + 6 + 12], 77); }, false,
+         "names icon 77, which is not there"},
+        {"resource data past the section",
+         [&](std::vector<uint8_t>& b) {
+             uint32_t sections = ReadLe16(&b[layout.peOffset + 6]);
+             WriteLe32(&b[layout.peOffset + 248 + 40 * (sections - 1) + 8], 64);
+         },
+         false, "runs past the end of .rsrc"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<uint8_t> bytes = installer;
+        c.change(bytes);
+        Examination x = Examine(pkg::MemoryBytes(bytes), "T.exe");
+        EXPECT_EQ(x.Sound(), !c.problem);
+        ASSERT_EQ(x.findings.size(), *c.says ? 1u : 0u);
+        if (*c.says) {
+            EXPECT_NE(x.findings[0].text.find(c.says), std::string::npos) << x.findings[0].text;
+        }
+    }
 }
 
 } // namespace
