@@ -178,7 +178,19 @@ std::string Percent(uint64_t part, uint64_t whole) {
 }
 
 void PrintSummary(const CreateOptions& o, const std::vector<Input>& inputs,
-                  const pkg::PackageToWrite& package, uint64_t installerSize, double seconds) {
+                  const pkg::PackageToWrite& package, const Identity& identity,
+                  uint64_t installerSize, double seconds) {
+    if (!identity.icon.empty()) {
+        std::string sizes;
+        for (const IconImage& image : identity.icon)
+            sizes += (sizes.empty() ? "" : ", ") + std::to_string(image.Width()) + "x" +
+                     std::to_string(image.Height()) + (image.Png() ? " PNG" : "");
+        std::printf("  icon: %s (%s)\n", o.icon.c_str(), sizes.c_str());
+    }
+    if (identity.version)
+        std::printf("  version information: %s\n", identity.version->versionText.empty()
+                                                       ? "without a version (0.0.0.0)"
+                                                       : identity.version->versionText.c_str());
     InstallerNames names = NamesOf(TextOf(PathOf(o.out).filename()));
     uint64_t in = 0;
     for (size_t i = 0; i < inputs.size(); ++i) {
@@ -341,7 +353,7 @@ int Create(const CreateOptions& o) {
     }
     std::chrono::duration<double> seconds = std::chrono::steady_clock::now() - start;
     if (!o.quiet)
-        PrintSummary(o, inputs, package, fs::file_size(out, error), seconds.count());
+        PrintSummary(o, inputs, package, identity, fs::file_size(out, error), seconds.count());
     return 0;
 }
 
