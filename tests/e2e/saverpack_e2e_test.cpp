@@ -2,6 +2,7 @@
 // saverpack.exe itself under Wine: the Windows build must make the very
 // same installer as the native one.
 #include "tests/e2e/wine_harness.h"
+#include "tests/saverpack/icon_files.h"
 #include "tests/saverpack/tool_run.h"
 
 #include <gtest/gtest.h>
@@ -24,11 +25,18 @@ std::string Lines(std::string text) {
 
 class SaverpackUnderWine : public ScratchTest {
   public:
-    // The probe as saver, a data file and a further file numbered 11.
+    // The probe as saver, a data file and a further file numbered 11; and
+    // an icon for the cases that give the installer an identity.
     void PutInputs(const std::vector<uint8_t>& third) {
         WriteBytes(dir / "probe.scr", e2e::ProbeSaver());
         WriteBytes(dir / "data.cfg", TextLike(5000));
         WriteBytes(dir / "notes.txt", third);
+        WriteBytes(dir / "fish.ico",
+                   Ico({{16, 32, Dib(16, 32)}, {32, 8, Dib(32, 8)}, {256, 32, Png(256)}}));
+    }
+    static std::vector<std::string> IdentityOptions() {
+        return {"--icon",    "fish.ico",         "--product-version", "2.1.3",
+                "--company", "Fish Tank Makers", "--copyright",       "(c) Fish Tank Makers"};
     }
     std::vector<std::string> CreateArguments(const std::string& out) const {
         return {"create",    "-o",     out,        "--title",        "Fish Tank", "--saver",
@@ -52,6 +60,7 @@ TEST_F(SaverpackUnderWine, ItsInstallersInstallTheInputBytes) {
         {"best", {}, TextLike(20000)},
         {"mixed", {}, Noise(30000)},
         {"signed", {"--cert", "cert.pem", "--key", "key.pem"}, TextLike(20000)},
+        {"with an icon and version", IdentityOptions(), TextLike(20000)},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -86,10 +95,21 @@ TEST_F(SaverpackUnderWine, ItsInstallersInstallTheInputBytes) {
 TEST_F(SaverpackUnderWine, TheWindowsBuildMakesTheSameInstallerAndAgreesOnIt) {
     const std::string windows = e2e::Win32BuildDir() + "/saverpack.exe";
     PutInputs(TextLike(20000));
-    ASSERT_EQ(RunTool(Native, CreateArguments("Native.exe"), dir).exitCode, 0);
-    e2e::ProgramRun create = e2e::RunWineProgram(windows, CreateArguments("Windows.exe"), dir);
-    ASSERT_EQ(create.exitCode, 0) << create.output;
-    EXPECT_EQ(ReadBytes(dir / "Windows.exe"), ReadBytes(dir / "Native.exe"));
+    // The icon and version resources too: .rsrc laid out anew, checksum and all.
+    for (bool identity : {true, false}) {
+        SCOPED_TRACE(identity ? "with an identity" : "without");
+        std::vector<std::string> native = CreateArguments("Native.exe"),
+                                 windowsBuild = CreateArguments("Windows.exe");
+        if (identity) {
+            for (auto* arguments : {&native, &windowsBuild})
+                for (const std::string& o : IdentityOptions())
+                    arguments->push_back(o);
+        }
+        ASSERT_EQ(RunTool(Native, native, dir).exitCode, 0);
+        e2e::ProgramRun create = e2e::RunWineProgram(windows, windowsBuild, dir);
+        ASSERT_EQ(create.exitCode, 0) << create.output;
+        EXPECT_EQ(ReadBytes(dir / "Windows.exe"), ReadBytes(dir / "Native.exe"));
+    }
 
     for (const char* command : {"list", "verify"}) {
         SCOPED_TRACE(command);

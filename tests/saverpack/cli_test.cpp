@@ -311,6 +311,10 @@ TEST_F(Saverpack, RefusesToWriteOverAnyOfItsInputs) {
          {},
          join({{"create", "-o", "in/../stub.exe"}, saver, {"--stub", "./stub.exe"}}),
          "./stub.exe"},
+        {"icon, hard link",
+         {"Icon.exe", "fish.ico"},
+         join({{"create", "-o", "Icon.exe"}, saver, {"--icon", "fish.ico"}}),
+         "fish.ico"},
         {"create's cert", {}, join({{"create", "-o", "cert.pem"}, saver, key}), "cert.pem"},
         {"create's key, hard link",
          {"Key.exe", "key.pem"},
@@ -341,7 +345,7 @@ TEST_F(Saverpack, RefusesToWriteOverAnyOfItsInputs) {
         SCOPED_TRACE(c.name);
         ASSERT_EQ(CreateSample("good.exe").exitCode, 0);
         Put("stub.exe", ReadBytes(SAVERPACK_STUB));
-        for (const char* name : {"cert.pem", "key.pem", "pass.txt"})
+        for (const char* name : {"cert.pem", "key.pem", "pass.txt", "fish.ico"})
             Put(name, TextLike(100));
         if (!c.link.empty())
             fs::create_hard_link(dir / c.link[1], dir / c.link[0]);
@@ -408,15 +412,6 @@ TEST_F(Saverpack, SignsSoThatOsslsigncodeAndVerifyAcceptItAndListNamesTheSigner)
     EXPECT_EQ(tampered.exitCode, 1);
     EXPECT_NE(tampered.out.find("problem: signature: the file was changed"), std::string::npos)
         << tampered.out;
-}
-
-// The interpreter that has Debian's python3-pefile, a PE reader of its own
-// to judge the checksum by; "" when none has it.
-std::string PythonWithPefile() {
-    for (const char* python : {"/usr/bin/python3", "python3"})
-        if (system((std::string(python) + " -c 'import pefile' >/dev/null 2>&1").c_str()) == 0)
-            return python;
-    return "";
 }
 
 TEST_F(Saverpack, EveryInstallerItWritesCarriesTheChecksumPefileComputes) {

@@ -7,7 +7,10 @@
 #include "tools/saverpack/extract.h"
 #include "tools/saverpack/examine.h"
 #include "tools/saverpack/names.h"
+#include "tools/saverpack/resources.h"
 #include "tests/saverpack/tool_run.h"
+
+#include <functional>
 
 namespace {
 
@@ -173,6 +176,196 @@ TEST(PeChecksum, SumsWordsFoldsCarriesAndLeavesTheFieldOut) {
     };
     for (const auto& c : cases)
         EXPECT_EQ(PeChecksum(pkg::MemoryBytes(c.bytes), c.field), c.checksum) << c.name;
+}
+
+TEST(Version, TakesTwoToFourNumbersUpTo65535) {
+    const struct {
+        const char* text;
+        std::vector<uint16_t> parts; // none: refused
+    } cases[] = {
+        {"1.2", {1, 2, 0, 0}},
+        {"1.2.3.4", {1, 2, 3, 4}},
+        {"0.0", {0, 0, 0, 0}},
+        {"65535.65535.65535.65535", {65535, 65535, 65535, 65535}},
+        {"007.10", {7, 10, 0, 0}},
+        {"1.65536", {}},
+        {"1.000065535", {}}, // past five digits, whatever their value
+        {"99999999999999999999.1", {}},
+        {"1", {}},
+        {"1.2.3.4.5", {}},
+        {"1.", {}},
+        {".1", {}},
+        {"1.+2", {}},
+        {"1. 2", {}},
+        {"", {}},
+    };
+    for (const auto& c : cases) {
+        uint16_t parts[4] = {9, 9, 9, 9};
+        std::string why = VersionProblem(c.text, parts);
+        EXPECT_EQ(why.empty(), !c.parts.empty()) << c.text << ": " << why;
+        if (why.empty()) {
+            EXPECT_EQ(std::vector<uint16_t>(parts, parts + 4), c.parts) << c.text;
+        }
+    }
+}
+
+TEST(Version, TextsAreUpTo255CharactersWithoutControls) {
+    std::string e255, e256;
+    for (int i = 0; i < 255; ++i)
+        e255 += "\xC3\xA9";
+    e256 = e255 + "\xC3\xA9";
+    const struct {
+        std::string text;
+        const char* problem; // "" for none
+    } cases[] = {
+        {"", ""},
+        {e255, ""},
+        {std::string(200, 'x') + std::string(55, '\x7E'), ""},
+        {"\xF0\x9F\x90\x9F", ""}, // one character, two UTF-16 units
+        {e256, "256 characters"},
+        {std::string(256, 'x'), "256 characters"},
+        {"a\nb", "control"},
+        {"a\x7F", "control"},
+        {"a\xC2\x9F", "control"},
+        {"\xC2\xA0no-break", ""},
+        {"\xE9", "not UTF-8"},
+        {"\xED\xA0\x80", "not UTF-8"}, // a surrogate
+    };
+    for (const auto& c : cases) {
+        std::string why = VersionTextProblem(c.text);
+        EXPECT_NE(why.find(c.problem), std::string::npos) << c.text << ": " << why;
+        EXPECT_EQ(why.empty(), *c.problem == 0) << c.text << ": " << why;
+    }
+}
+
+// What create writes, list reads back: the fixed versions and every string
+// in order, a character beyond U+FFFF whole.
+TEST(Version, ReadsBackWhatItWrites) {
+    VersionInfo info;
+    uint16_t parts[4];
+    ASSERT_EQ(VersionProblem("4.3.2.1", parts), "");
+    std::copy(parts, parts + 4, info.version);
+    info.versionText = "4.3.2.1";
+    info.company = "Reef \xF0\x9F\x90\x9F Works";
+    info.description = "d";
+    info.productName = "Fish Tank Screen Saver";
+    info.originalFilename = "FishTank.exe";
+    std::vector<Resource> resources = {
+        {{false, RtVersion, {}}, {false, 1, {}}, EnglishUs, 0, VersionResource(info), 0}};
+    IdentityView view = ReadIdentity(resources);
+    ASSERT_TRUE(view.hasVersion);
+    EXPECT_EQ(view.fileVersion, "4.3.2.1");
+    EXPECT_EQ(view.productVersion, "4.3.2.1");
+    const std::vector<std::pair<std::string, std::string>> strings = {
+        {"CompanyName", info.company},
+        {"FileDescription", "d"},
+        {"FileVersion", "4.3.2.1"},
+        {"OriginalFilename", "FishTank.exe"},
+        {"ProductName", "Fish Tank Screen Saver"},
+        {"ProductVersion", "4.3.2.1"}};
+    EXPECT_EQ(view.strings, strings);
+    // Every block's length is its own bytes, and the whole is the resource.
+    EXPECT_EQ(ReadLe16(resources[0].data.data()), resources[0].data.size());
+}
+
+// A second icon replaces the first: no image of the first is left, the
+// ids start again at 1, and the rest of the stub's resources stay.
+TEST(IconResources, ANewIconReplacesTheOldOneWhole) {
+    auto image = [](uint8_t side, size_t size) {
+        IconImage i{};
+        i.entry[0] = i.entry[1] = side;
+        i.entry[4] = 1;
+        i.entry[6] = 32;
+        i.bytes.assign(size, side);
+        WriteLe32(i.bytes.data(), 40);
+        WriteLe16(&i.bytes[12], 1);
+        return i;
+    };
+    std::vector<uint8_t> stub = BuiltStub();
+    auto resourcesOf = [](const std::vector<uint8_t>& image) {
+        return ReadResources(pkg::MemoryBytes(image), pkg::CheckStubLayout(image));
+    };
+    std::vector<uint8_t> once =
+        WithIdentity(stub, {{image(16, 300), image(32, 500), image(48, 700)}, {}});
+    std::vector<uint8_t> twice = WithIdentity(once, {{image(24, 401), image(64, 903)}, {}});
+    std::vector<Resource> before = resourcesOf(stub), after = resourcesOf(twice);
+    std::vector<uint16_t> icons;
+    for (const Resource& r : after)
+        if (!r.type.named && r.type.id == RtIcon)
+            icons.push_back(r.name.id);
+    EXPECT_EQ(icons, (std::vector<uint16_t>{1, 2}));
+    IdentityView view = ReadIdentity(after);
+    ASSERT_EQ(view.icon.size(), 2u);
+    EXPECT_EQ(view.icon[0].width, 24u);
+    EXPECT_EQ(view.icon[1].bytes, 903u);
+    EXPECT_TRUE(view.icon[0].present && view.icon[1].present);
+    size_t kept = 0;
+    for (const Resource& b : before) {
+        if (!b.type.named && (b.type.id == RtIcon || b.type.id == RtGroupIcon))
+            continue;
+        for (const Resource& a : after)
+            kept += a.type == b.type && a.name == b.name && a.language == b.language &&
+                    a.data == b.data;
+    }
+    EXPECT_EQ(kept, before.size() - 2) << "LASTRES, the dialog and the manifest";
+    // An odd-sized image leaves the next data aligned, the section its size.
+    EXPECT_EQ(pkg::CheckStubLayout(twice).packageOffset % 8, 0u);
+}
+
+// What Windows needs of .rsrc beyond the locator's walk, each broken in an
+// installer with an icon: an image Windows will not map is a problem, an
+// icon or version it cannot find a warning.
+TEST(IconResources, VerifyTellsWhatWindowsWouldNotFind) {
+    IconImage image{};
+    image.entry[0] = image.entry[1] = 16;
+    image.bytes.assign(100, 0);
+    WriteLe32(image.bytes.data(), 40);
+    WriteLe16(&image.bytes[12], 1);
+    pkg::PackageToWrite package{"T", 1, {{{'s'}, 0, ""}}};
+    const std::vector<uint8_t> installer =
+        pkg::WriteInstaller(WithIdentity(BuiltStub(), {{image}, {}}), package);
+    const pkg::StubLayout layout = pkg::CheckImageLayout(pkg::MemoryBytes(installer));
+    const size_t optional = layout.peOffset + 24;
+    auto groupAt = [&](const std::vector<uint8_t>& bytes) {
+        for (const Resource& r : ReadResources(pkg::MemoryBytes(bytes), layout))
+            if (!r.type.named && r.type.id == RtGroupIcon)
+                return size_t(r.at);
+        return size_t(0);
+    };
+    const struct {
+        const char* name;
+        std::function<void(std::vector<uint8_t>&)> change;
+        bool problem;
+        const char* says; // "" for no finding
+    } cases[] = {
+        {"as written", [](std::vector<uint8_t>&) {}, false, ""},
+        {"SizeOfImage short of .rsrc",
+         [&](std::vector<uint8_t>& b) { WriteLe32(&b[optional + 56], layout.rsrcVirtualAddress); },
+         true, "SizeOfImage"},
+        {"no resource directory entry",
+         [&](std::vector<uint8_t>& b) { WriteLe32(&b[optional + 96 + 16], 0); }, false,
+         "resource directory entry"},
+        {"the group names an icon that is not there",
+         [&](std::vector<uint8_t>& b) { WriteLe16(&b[groupAt(b) + 6 + 12], 77); }, false,
+         "names icon 77, which is not there"},
+        {"resource data past the section",
+         [&](std::vector<uint8_t>& b) {
+             uint32_t sections = ReadLe16(&b[layout.peOffset + 6]);
+             WriteLe32(&b[layout.peOffset + 248 + 40 * (sections - 1) + 8], 64);
+         },
+         false, "runs past the end of .rsrc"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<uint8_t> bytes = installer;
+        c.change(bytes);
+        Examination x = Examine(pkg::MemoryBytes(bytes), "T.exe");
+        EXPECT_EQ(x.Sound(), !c.problem);
+        ASSERT_EQ(x.findings.size(), *c.says ? 1u : 0u);
+        if (*c.says) {
+            EXPECT_NE(x.findings[0].text.find(c.says), std::string::npos) << x.findings[0].text;
+        }
+    }
 }
 
 } // namespace

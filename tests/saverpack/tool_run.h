@@ -120,4 +120,13 @@ inline std::vector<uint8_t> Noise(size_t size, uint32_t seed = 1) {
     return bytes;
 }
 
+// The interpreter that has Debian's python3-pefile, a PE reader of its own
+// to judge installers by; "" when none has it.
+inline std::string PythonWithPefile() {
+    for (const char* python : {"/usr/bin/python3", "python3"})
+        if (system((std::string(python) + " -c 'import pefile' >/dev/null 2>&1").c_str()) == 0)
+            return python;
+    return "";
+}
+
 } // namespace tooltest

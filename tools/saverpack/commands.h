@@ -32,6 +32,10 @@ struct CreateOptions {
     std::string stub; // "" for the one carried inside the tool
     SigningKey key;   // no cert: unsigned
     bool quiet = false;
+    // The installer's identity; with none of these, the stub's resources
+    // are kept byte for byte.
+    std::string icon; // "" for the stub's own
+    std::optional<std::string> productVersion, company, description, copyright;
 };
 
 int Create(const CreateOptions& options);

@@ -8,7 +8,9 @@
 #include "tools/saverpack/checksum.h"
 #include "tools/saverpack/examine.h"
 #include "tools/saverpack/names.h"
+#include "tools/saverpack/resources.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 
@@ -176,7 +178,19 @@ std::string Percent(uint64_t part, uint64_t whole) {
 }
 
 void PrintSummary(const CreateOptions& o, const std::vector<Input>& inputs,
-                  const pkg::PackageToWrite& package, uint64_t installerSize, double seconds) {
+                  const pkg::PackageToWrite& package, const Identity& identity,
+                  uint64_t installerSize, double seconds) {
+    if (!identity.icon.empty()) {
+        std::string sizes;
+        for (const IconImage& image : identity.icon)
+            sizes += (sizes.empty() ? "" : ", ") + std::to_string(image.Width()) + "x" +
+                     std::to_string(image.Height()) + (image.Png() ? " PNG" : "");
+        std::printf("  icon: %s (%s)\n", o.icon.c_str(), sizes.c_str());
+    }
+    if (identity.version)
+        std::printf("  version information: %s\n", identity.version->versionText.empty()
+                                                       ? "without a version (0.0.0.0)"
+                                                       : identity.version->versionText.c_str());
     InstallerNames names = NamesOf(TextOf(PathOf(o.out).filename()));
     uint64_t in = 0;
     for (size_t i = 0; i < inputs.size(); ++i) {
@@ -201,12 +215,66 @@ void PrintSummary(const CreateOptions& o, const std::vector<Input>& inputs,
 std::vector<NamedFile> FilesRead(const CreateOptions& o) {
     std::vector<NamedFile> read;
     for (const std::string* name :
-         {&o.saver, &o.data, &o.stub, &o.key.cert, &o.key.key, &o.key.passFile})
+         {&o.saver, &o.data, &o.stub, &o.icon, &o.key.cert, &o.key.key, &o.key.passFile})
         if (!name->empty())
             read.push_back({*name, PathOf(*name)});
     for (const std::string& f : o.files)
         read.push_back({f, PathOf(f)});
     return read;
+}
+
+// The version resource's content, checked: a text or version Windows would
+// not show as given is refused, naming the installer it was meant for.
+std::optional<VersionInfo> VersionOf(const CreateOptions& o) {
+    if (!o.productVersion && !o.company && !o.description && !o.copyright)
+        return std::nullopt;
+    VersionInfo info;
+    if (o.productVersion) {
+        std::string why = VersionProblem(*o.productVersion, info.version);
+        if (!why.empty())
+            throw Failure(o.out + ": --product-version " + *o.productVersion + ": " + why);
+        info.versionText = std::to_string(info.version[0]);
+        size_t given = size_t(std::count(o.productVersion->begin(), o.productVersion->end(), '.'));
+        for (size_t i = 1; i <= given; ++i)
+            info.versionText += "." + std::to_string(info.version[i]);
+    }
+    const struct {
+        const char* option;
+        const std::optional<std::string>& given;
+        std::string& field;
+    } texts[] = {
+        {"--company", o.company, info.company},
+        {"--description", o.description, info.description},
+        {"--copyright", o.copyright, info.copyright},
+    };
+    for (const auto& t : texts) {
+        if (!t.given)
+            continue;
+        std::string why = VersionTextProblem(*t.given);
+        if (!why.empty())
+            throw Failure(o.out + ": " + t.option + ": " + why);
+        t.field = *t.given;
+    }
+    if (!o.description)
+        info.description = o.title + " Screen Saver Installation";
+    info.productName = o.title + " Screen Saver";
+    info.originalFilename = TextOf(PathOf(o.out).filename());
+    return info;
+}
+
+Identity IdentityOf(const CreateOptions& o) {
+    Identity identity;
+    identity.version = VersionOf(o);
+    if (!o.icon.empty()) {
+        std::error_code error;
+        fs::file_status status = fs::status(PathOf(o.icon), error);
+        if (!fs::exists(status))
+            throw Failure(o.icon + ": cannot read it: no such file");
+        if (!fs::is_regular_file(status))
+            throw Failure(o.icon + ": is not a file");
+        identity.icon = ParseIconFile(ReadWholeFile(PathOf(o.icon), o.icon), o.icon);
+    }
+    return identity;
 }
 
 void Warn(const CreateOptions& o, const std::string& text) {
@@ -230,8 +298,17 @@ int Create(const CreateOptions& o) {
     if (!TitleProblem(o.title).empty() || !Utf8ToWindows1252(o.title, title, bad))
         throw Failure(TitleProblem(o.title), 2);
 
+    Identity identity = IdentityOf(o);
     std::vector<Input> inputs = GatherInputs(o);
     std::vector<uint8_t> stub = LoadStub(o);
+    if (!identity.icon.empty() || identity.version) {
+        try {
+            stub = WithIdentity(stub, identity);
+        } catch (const pkg::PackageError& e) {
+            throw Failure((o.stub.empty() ? std::string("the built-in stub") : o.stub) +
+                          ": cannot take the installer's icon and version: " + e.what());
+        }
+    }
     std::error_code error;
     if (fs::is_directory(out, error))
         throw Failure(o.out + ": is a folder");
@@ -276,7 +353,7 @@ int Create(const CreateOptions& o) {
     }
     std::chrono::duration<double> seconds = std::chrono::steady_clock::now() - start;
     if (!o.quiet)
-        PrintSummary(o, inputs, package, fs::file_size(out, error), seconds.count());
+        PrintSummary(o, inputs, package, identity, fs::file_size(out, error), seconds.count());
     return 0;
 }
 

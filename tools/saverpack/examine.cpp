@@ -22,6 +22,7 @@ enum : uint32_t {
     OptionalHeaderFromPe = 24,
     RvaCountInOptionalHeader = 92,
     SecurityDirectoryInOptionalHeader = 96 + 4 * 8,
+    ResourceDirectoryInOptionalHeader = 96 + 2 * 8,
     WinCertificateHeaderSize = 8,
     WinCertRevision2 = 0x0200,
     WinCertTypePkcsSignedData = 0x0002,
@@ -211,6 +212,66 @@ void JudgeLayout(const pkg::ByteSource& file, Examination& x, pkg::StubLayout& l
     }
 }
 
+uint16_t U16At(const pkg::ByteSource& file, uint64_t offset, bool& ok) {
+    unsigned char bytes[2] = {};
+    ok = ok && file.ReadAt(offset, bytes, 2) == 2;
+    return ReadLe16(bytes);
+}
+
+// What Windows needs of the tree beyond the locator's walk: an image it
+// maps whole, the header's resource entry at .rsrc, and the data of every
+// resource but LASTRES (which the package overwrites) inside the section.
+void JudgeResources(const pkg::ByteSource& file, Examination& x, Judge& j) {
+    std::vector<Resource> resources;
+    try {
+        resources = ReadResources(file, x.layout);
+        x.identity = ReadIdentity(resources);
+        x.identityKnown = true;
+    } catch (const pkg::PackageError& e) {
+        j.Warning(std::string("resources: ") + e.what() +
+                  "; Windows may show no icon or version for it");
+        return;
+    }
+    bool ok = true;
+    uint32_t pe = x.layout.peOffset;
+    uint64_t optional = uint64_t(pe) + OptionalHeaderFromPe;
+    uint16_t sections = U16At(file, pe + 6, ok);
+    uint64_t header = uint64_t(pe) + 248 + 40u * (sections - 1u);
+    uint32_t virtualSize = U32At(file, header + 8, ok), rawSize = U32At(file, header + 16, ok);
+    uint32_t sectionAlignment = U32At(file, optional + 32, ok);
+    uint32_t sizeOfImage = U32At(file, optional + 56, ok);
+    uint32_t directoryAt = U32At(file, optional + ResourceDirectoryInOptionalHeader, ok);
+    uint32_t directorySize = U32At(file, optional + ResourceDirectoryInOptionalHeader + 4, ok);
+    if (!ok || sections == 0)
+        return; // the layout check read all of these already
+    uint64_t mapped = std::max(virtualSize, rawSize);
+    uint64_t imageEnd = uint64_t(x.layout.rsrcVirtualAddress) + mapped;
+    if (sectionAlignment != 0)
+        imageEnd = (imageEnd + sectionAlignment - 1) / sectionAlignment * sectionAlignment;
+    if (sizeOfImage < imageEnd)
+        j.Problem("the header's SizeOfImage (" + Thousands(sizeOfImage) +
+                  ") ends before .rsrc does (" + Thousands(imageEnd) +
+                  "); Windows will not run it");
+    if (directoryAt != x.layout.rsrcVirtualAddress || directorySize == 0 || directorySize > mapped)
+        j.Warning("the header's resource directory entry does not give .rsrc; Windows shows no "
+                  "icon or version for it");
+    uint64_t sectionEnd = uint64_t(x.layout.rsrcOffset) + std::min(virtualSize, rawSize);
+    for (const Resource& r : resources) {
+        if (r.type.named && r.type.name == u"LASTRES")
+            continue;
+        if (r.at + r.data.size() > sectionEnd) {
+            j.Warning("resources: the data of a resource of type " +
+                      (r.type.named ? Utf16ToUtf8(r.type.name) : std::to_string(r.type.id)) +
+                      " runs past the end of .rsrc; Windows reads zeros there");
+            break;
+        }
+    }
+    for (const IconEntryView& icon : x.identity.icon)
+        if (!icon.present)
+            j.Warning("icon group 101 names icon " + std::to_string(icon.id) +
+                      ", which is not there; Windows shows no icon of that size");
+}
+
 } // namespace
 
 std::string TitleOf(const pkg::PackageDirectory& d) {
@@ -241,6 +302,8 @@ Examination Examine(const pkg::ByteSource& file, const std::string& installerFil
         return x;
     }
     JudgeLayout(file, x, x.layout, x.layoutKnown, j);
+    if (x.layoutKnown)
+        JudgeResources(file, x, j);
 
     x.directory = pkg::ReadDirectory(file, x.where.headerOffset);
     const pkg::PackageDirectory& d = x.directory;

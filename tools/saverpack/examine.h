@@ -6,6 +6,7 @@
 #include "package/reader.h"
 #include "package/writer.h"
 #include "tools/saverpack/names.h"
+#include "tools/saverpack/resources.h"
 
 #include <cstdint>
 #include <string>
@@ -43,6 +44,8 @@ struct Examination {
     std::vector<Finding> findings;
     bool layoutKnown = false; // the image's layout checked out
     pkg::StubLayout layout{};
+    bool identityKnown = false; // the resource tree could be read
+    IdentityView identity;
 
     bool Sound() const;
     bool CanExtract() const;
@@ -61,7 +64,8 @@ uint64_t MostDecodedFrom(uint32_t storedSize);
 // Reads the package and judges what can be judged without decoding: the
 // layout as the locator walks it, the directory and its terminator, every
 // entry's place and extension, the names the file's own name gives, bytes
-// after the package, and the signature's place.
+// after the package, the signature's place, and the resources Windows reads
+// for the installer's icon and version.
 Examination Examine(const pkg::ByteSource& file, const std::string& installerFileName);
 
 // Decodes each decodable entry twice, once over zero bits past its stored

@@ -78,6 +78,14 @@ int Run(int argc, char** argv) {
             });
     createCommand->add_flag("--store", create.store, "store every entry as it is")->excludes(level);
     createCommand->add_option("--stub", create.stub, "another installer stub to write into");
+    createCommand->add_option("--icon", create.icon,
+                              "the installer's icon (.ico, every image in it)");
+    createCommand->add_option("--product-version", create.productVersion,
+                              "file and product version, A.B[.C[.D]]");
+    createCommand->add_option("--company", create.company, "the company name Windows shows");
+    createCommand->add_option("--description", create.description,
+                              "the file description (default: TITLE Screen Saver Installation)");
+    createCommand->add_option("--copyright", create.copyright, "the copyright notice");
     AddSigningOptions(*createCommand, create.key, false);
     createCommand->add_flag("-q,--quiet", create.quiet, "print errors only");
     createCommand->add_option("FILE", create.files, "further files, entries 2 and on");

@@ -76,8 +76,13 @@ void AppendUtf8(std::string& out, uint32_t code) {
     } else if (code < 0x800) {
         out += char(0xC0 | code >> 6);
         out += char(0x80 | (code & 0x3F));
-    } else {
+    } else if (code < 0x10000) {
         out += char(0xE0 | code >> 12);
+        out += char(0x80 | ((code >> 6) & 0x3F));
+        out += char(0x80 | (code & 0x3F));
+    } else {
+        out += char(0xF0 | code >> 18);
+        out += char(0x80 | ((code >> 12) & 0x3F));
         out += char(0x80 | ((code >> 6) & 0x3F));
         out += char(0x80 | (code & 0x3F));
     }
@@ -132,6 +137,38 @@ std::string Windows1252ToUtf8(const std::string& bytes) {
         uint32_t code = c;
         if (c >= 0x80 && c < 0xA0 && Windows1252From80[c - 0x80] != 0)
             code = Windows1252From80[c - 0x80];
+        AppendUtf8(out, code);
+    }
+    return out;
+}
+
+bool Utf8ToUtf16(const std::string& utf8, std::u16string& out, size_t& characters) {
+    out.clear();
+    characters = 0;
+    for (size_t at = 0; at < utf8.size(); ++characters) {
+        uint32_t code;
+        if (!DecodeUtf8(utf8, at, code))
+            return false;
+        if (code < 0x10000) {
+            out += char16_t(code);
+        } else {
+            out += char16_t(0xD800 + ((code - 0x10000) >> 10));
+            out += char16_t(0xDC00 + ((code - 0x10000) & 0x3FF));
+        }
+    }
+    return true;
+}
+
+std::string Utf16ToUtf8(const std::u16string& utf16) {
+    std::string out;
+    for (size_t i = 0; i < utf16.size(); ++i) {
+        uint32_t code = utf16[i];
+        bool pair = code >= 0xD800 && code < 0xDC00 && i + 1 < utf16.size() &&
+                    utf16[i + 1] >= 0xDC00 && utf16[i + 1] < 0xE000;
+        if (pair)
+            code = 0x10000 + ((code - 0xD800) << 10) + (utf16[++i] - 0xDC00);
+        else if (code >= 0xD800 && code < 0xE000)
+            code = 0xFFFD; // a lone surrogate, from a hostile file
         AppendUtf8(out, code);
     }
     return out;

@@ -18,6 +18,12 @@ bool Utf8ToWindows1252(const std::string& utf8, std::string& out, std::string& b
 // code page become the C1 controls of the same value.
 std::string Windows1252ToUtf8(const std::string& bytes);
 
+// UTF-8 to UTF-16, the text of Windows's resources; false when `utf8` is
+// not valid UTF-8. `characters` counts the code points.
+bool Utf8ToUtf16(const std::string& utf8, std::u16string& out, size_t& characters);
+// And back; a lone surrogate becomes U+FFFD.
+std::string Utf16ToUtf8(const std::u16string& utf16);
+
 // "" for a title the installer can show, else what is wrong with it, naming
 // the limit.
 std::string TitleProblem(const std::string& utf8Title);

@@ -60,6 +60,49 @@ std::string ShownPlace(const EntryView& v) {
     return v.path.size() == 1 ? Printable(v.path[0]) : "...\\" + Printable(WindowsPath(v.path));
 }
 
+std::string IconText(const IconEntryView& icon) {
+    return std::to_string(icon.width) + "x" + std::to_string(icon.height) + " " +
+           std::to_string(icon.bitCount) + "-bit" + (icon.png ? " PNG" : "") +
+           (icon.present ? "" : " (missing)");
+}
+
+void PrintIdentity(const IdentityView& id) {
+    std::string icons;
+    for (const IconEntryView& icon : id.icon)
+        icons += (icons.empty() ? "" : ", ") + IconText(icon);
+    std::printf("  icon               %s\n", icons.empty() ? "(none)" : icons.c_str());
+    if (!id.hasVersion) {
+        std::printf("  version            (none)\n");
+        return;
+    }
+    std::printf("  file version       %s\n", id.fileVersion.c_str());
+    std::printf("  product version    %s\n", id.productVersion.c_str());
+    for (const auto& [key, value] : id.strings)
+        std::printf("  %-18s %s\n", Printable(key).c_str(), Printable(value).c_str());
+}
+
+void PrintIdentityJson(const IdentityView& id) {
+    std::printf("  \"icon\": [");
+    for (size_t i = 0; i < id.icon.size(); ++i) {
+        const IconEntryView& icon = id.icon[i];
+        std::printf("%s\n    {\"width\": %u, \"height\": %u, \"bitCount\": %u, \"bytes\": %u, "
+                    "\"format\": \"%s\", \"id\": %u, \"present\": %s}",
+                    i ? "," : "", icon.width, icon.height, icon.bitCount, unsigned(icon.bytes),
+                    icon.png ? "png" : "bmp", unsigned(icon.id), icon.present ? "true" : "false");
+    }
+    std::printf("%s],\n", id.icon.empty() ? "" : "\n  ");
+    if (!id.hasVersion) {
+        std::printf("  \"version\": null,\n");
+        return;
+    }
+    std::printf("  \"version\": {\"fileVersion\": %s, \"productVersion\": %s, \"strings\": {",
+                JsonString(id.fileVersion).c_str(), JsonString(id.productVersion).c_str());
+    for (size_t i = 0; i < id.strings.size(); ++i)
+        std::printf("%s%s: %s", i ? ", " : "", JsonString(id.strings[i].first).c_str(),
+                    JsonString(id.strings[i].second).c_str());
+    std::printf("}},\n");
+}
+
 struct Opened {
     fs::path path;
     FileBytes file;
@@ -82,6 +125,7 @@ void PrintText(const std::string& installer, const Opened& o, const std::string&
     std::printf("  first file number  %u\n", unsigned(d.firstFileNumber));
     std::printf("  install size       %s bytes\n", Thousands(d.totalInstallSize).c_str());
     std::printf("  signed by          %s\n", signer.empty() ? "(not signed)" : signer.c_str());
+    PrintIdentity(o.x.identity);
     std::printf("\n  %5s  %-48s %13s %13s %13s  %-10s %6s\n", "entry", "installed as", "offset",
                 "stored", "original", "method", "ratio");
     for (size_t i = 0; i < o.x.entries.size(); ++i) {
@@ -102,6 +146,7 @@ void PrintJson(const std::string& installer, const Opened& o, const std::string&
     std::printf("  \"totalInstallSizeText\": %s,\n",
                 JsonString(Thousands(d.totalInstallSize)).c_str());
     std::printf("  \"signer\": %s,\n", signer.empty() ? "null" : JsonString(signer).c_str());
+    PrintIdentityJson(o.x.identity);
     std::printf("  \"entries\": [");
     for (size_t i = 0; i < o.x.entries.size(); ++i) {
         const EntryView& v = o.x.entries[i];
