@@ -45,14 +45,6 @@ class Saverpack : public ScratchTest {
     }
 };
 
-std::vector<std::string> Matches(const std::string& text, const std::string& pattern) {
-    std::vector<std::string> found;
-    std::regex re(pattern);
-    for (std::sregex_iterator it(text.begin(), text.end(), re), end; it != end; ++it)
-        found.push_back((*it)[1]);
-    return found;
-}
-
 TEST_F(Saverpack, RoundTripsGiveBackTheInputBytes) {
     const struct {
         const char* name;

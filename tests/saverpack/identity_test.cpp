@@ -121,14 +121,6 @@ std::vector<std::string> All(const std::multimap<std::string, std::string>& fact
     return values;
 }
 
-std::vector<std::string> Matches(const std::string& text, const std::string& pattern) {
-    std::vector<std::string> found;
-    std::regex re(pattern);
-    for (std::sregex_iterator it(text.begin(), text.end(), re), end; it != end; ++it)
-        found.push_back((*it)[1]);
-    return found;
-}
-
 TEST_F(Identity, PefileReadsBackTheIconAndVersionAroundTheStubsOwnResources) {
     std::string python = PythonWithPefile();
     if (python.empty())

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
+#include <regex>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -127,6 +128,15 @@ inline std::string PythonWithPefile() {
         if (system((std::string(python) + " -c 'import pefile' >/dev/null 2>&1").c_str()) == 0)
             return python;
     return "";
+}
+
+// The first group of each match of `pattern` in `text`, in order.
+inline std::vector<std::string> Matches(const std::string& text, const std::string& pattern) {
+    std::vector<std::string> found;
+    std::regex re(pattern);
+    for (std::sregex_iterator it(text.begin(), text.end(), re), end; it != end; ++it)
+        found.push_back((*it)[1]);
+    return found;
 }
 
 } // namespace tooltest
