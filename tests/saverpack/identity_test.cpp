@@ -26,16 +26,6 @@ void Put32Be(std::vector<uint8_t>& out, uint32_t v) {
         out.push_back(uint8_t(v >> shift));
 }
 
-uint32_t Crc32(const uint8_t* p, size_t n) {
-    uint32_t c = 0xFFFFFFFFu;
-    for (size_t i = 0; i < n; ++i) {
-        c ^= p[i];
-        for (int k = 0; k < 8; ++k)
-            c = c & 1 ? 0xEDB88320u ^ (c >> 1) : c >> 1;
-    }
-    return ~c;
-}
-
 // A DIB as an .ico holds it: BITMAPINFOHEADER (height doubled for the AND
 // mask), palette, colour rows, mask rows; the pixels are a pattern.
 std::vector<uint8_t> Dib(unsigned side, unsigned bitCount) {

@@ -122,6 +122,17 @@ inline std::vector<uint8_t> Noise(size_t size, uint32_t seed = 1) {
 
 // The interpreter that has Debian's python3-pefile, a PE reader of its own
 // to judge installers by; "" when none has it.
+// The CRC-32 of PNG chunks and zip.
+inline uint32_t Crc32(const uint8_t* p, size_t n) {
+    uint32_t c = 0xFFFFFFFFu;
+    for (size_t i = 0; i < n; ++i) {
+        c ^= p[i];
+        for (int k = 0; k < 8; ++k)
+            c = c & 1 ? 0xEDB88320u ^ (c >> 1) : c >> 1;
+    }
+    return ~c;
+}
+
 inline std::string PythonWithPefile() {
     for (const char* python : {"/usr/bin/python3", "python3"})
         if (system((std::string(python) + " -c 'import pefile' >/dev/null 2>&1").c_str()) == 0)
