@@ -1,10 +1,9 @@
 #!/usr/bin/env python3
-"""Draws the aquarium saver's pictures: draw_art.py OUTDIR SAVER_ICO
+"""Draws the aquarium saver's pictures: draw_art.py OUTDIR
 
 OUTDIR/sprites.bmp     the sprite sheet, the saver's data file (<base name>.DAT)
 OUTDIR/background.bmp  the background, the first further file (FILE0001.BMP)
 OUTDIR/aquarium.ico    the installer's icon (saverpack create --icon)
-SAVER_ICO              the same icon without its PNG, for the saver itself
 
 Everything is drawn here from shapes, so the art is ours and the same run
 gives the same bytes. The sheet's layout is the one tank.h describes: a
@@ -412,26 +411,21 @@ def ico(images):
     return directory + b"".join(data for _, data in images)
 
 
-def icons():
-    """The installer's icon and the saver's. The saver is copied into the
-    Windows directory and shown at 48 pixels at most, so it goes without
-    the PNG, which would be most of its size."""
-    small = [(side, icon_dib(icon_pixels(side))) for side in ICON_DIB_SIDES]
-    large = (ICON_PNG_SIDE, icon_png(icon_pixels(ICON_PNG_SIDE)))
-    return ico(small + [large]), ico(small)
+def icon():
+    images = [(side, icon_dib(icon_pixels(side))) for side in ICON_DIB_SIDES]
+    images.append((ICON_PNG_SIDE, icon_png(icon_pixels(ICON_PNG_SIDE))))
+    return ico(images)
 
 
 def main(argv):
-    if len(argv) != 3:
-        sys.stderr.write("usage: draw_art.py OUTDIR SAVER_ICO\n")
+    if len(argv) != 2:
+        sys.stderr.write("usage: draw_art.py OUTDIR\n")
         return 2
     out = argv[1]
     os.makedirs(out, exist_ok=True)
-    installer_icon, saver_icon = icons()
     for path, data in ((os.path.join(out, "sprites.bmp"), sprite_sheet()),
                        (os.path.join(out, "background.bmp"), background()),
-                       (os.path.join(out, "aquarium.ico"), installer_icon),
-                       (argv[2], saver_icon)):
+                       (os.path.join(out, "aquarium.ico"), icon())):
         with open(path + ".tmp", "wb") as f:
             f.write(data)
         os.replace(path + ".tmp", path)

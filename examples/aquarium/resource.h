@@ -2,7 +2,6 @@
 #pragma once
 
 #define IDS_DESCRIPTION 1 // the name the Display control panel lists
-#define IDI_AQUARIUM 100  // drawn at build time by draw_art.py
 #define IDD_SETTINGS 200
 // The labels have ids of their own: a test that reads the dialog from
 // outside takes a Static of id -1 for a message box's text.
