@@ -3,6 +3,7 @@
 
 OUTDIR/sprites.bmp     the sprite sheet, the saver's data file (<base name>.DAT)
 OUTDIR/background.bmp  the background, the first further file (FILE0001.BMP)
+OUTDIR/aquarium.ico    the installer's icon (saverpack create --icon)
 
 Everything is drawn here from shapes, so the art is ours and the same run
 gives the same bytes. The sheet's layout is the one tank.h describes: a
@@ -15,6 +16,7 @@ import math
 import os
 import struct
 import sys
+import zlib
 
 FISH_W, FISH_H = 96, 48
 FISH_KINDS, FISH_FRAMES = 4, 2
@@ -242,14 +244,188 @@ def background():
     return bmp(BACK_W, BACK_H, rows, 24)
 
 
+# --- Icon -----------------------------------------------------------------
+
+# Small sizes are drawn in their own right, not shrunk from the large one,
+# and the shapes are bold enough to stay readable at 16 pixels.
+ICON_DIB_SIDES = (16, 32, 48)
+ICON_PNG_SIDE = 256  # a DIB this large would be 256 KiB; Windows takes a PNG
+
+ICON_MARGIN = 0.03
+ICON_CORNER = 0.2
+ICON_BUBBLES = ((0.79, 0.30, 0.075), (0.86, 0.13, 0.05))  # centre, radius
+
+
+def tile_depth(u, v):
+    """How far inside the rounded square a point is, in icon widths
+    (negative outside)."""
+    half = 0.5 - ICON_MARGIN
+    qx = abs(u - 0.5) - (half - ICON_CORNER)
+    qy = abs(v - 0.5) - (half - ICON_CORNER)
+    outside = math.hypot(max(qx, 0.0), max(qy, 0.0)) + min(max(qx, qy), 0.0)
+    return ICON_CORNER - outside
+
+
+def icon_water(u, v):
+    colour = mix((95, 205, 245), (10, 60, 150), v ** 0.9)
+    # One shaft of light: it reads as water rather than a plain blue tile.
+    shaft = clamp(1 - abs(u - 0.3 - v * 0.35) / 0.12) ** 2 * clamp(1 - v * 1.3)
+    colour = mix(colour, (215, 245, 255), 0.3 * shaft)
+    if v > 0.86 + 0.025 * math.sin(u * 9):
+        colour = mix((200, 170, 105), (235, 210, 150), clamp((1 - v) * 7))
+    return colour
+
+
+def icon_fish(u, v, small):
+    """The fish's colour at a point, or None off it: a fat yellow body
+    turning orange towards the tail, a forked tail, a fin and a big eye.
+    At 16 pixels the eye is one dark dot: a white ring round it would blur
+    it to grey."""
+    cx, cy, rx, ry = 0.48, 0.56, 0.27, 0.18
+    ex, ey = (u - cx) / rx, (v - cy) / ry
+    d = ex * ex + ey * ey
+    if d <= 1.0:
+        colour = mix((255, 215, 40), (245, 120, 20), clamp(0.5 - ex * 0.7))
+        colour = mix(colour, (255, 245, 170), clamp(ey * 0.8) * 0.6)
+        # A dark rim keeps the body apart from the water at every size.
+        colour = mix(colour, (150, 50, 0), clamp((d - 0.72) * 4) * (0.5 if small else 1))
+        eye = math.hypot(u - 0.62, v - 0.51)
+        if small and eye < 0.06:
+            return (15, 20, 40)
+        if eye < 0.055:
+            colour = (15, 20, 40) if eye < 0.035 else (255, 255, 255)
+            if math.hypot(u - 0.61, v - 0.495) < 0.012:
+                colour = (255, 255, 255)
+        return colour
+    if 0.08 <= u <= 0.25:
+        t = (0.25 - u) / 0.17  # 0 at the body, 1 at the tip
+        off = abs(v - cy)
+        if off <= 0.03 + 0.16 * t and not (off < 0.09 * t * t and t > 0.6):
+            return mix((245, 110, 15), (200, 70, 0), t)
+    if 0.36 <= u <= 0.58:
+        t = (u - 0.36) / 0.22
+        top = cy - ry - 0.09 * math.sin(t * math.pi) * (1.2 - t)
+        if top <= v <= cy - ry * 0.8:
+            return (240, 110, 15)
+    return None
+
+
+def icon_bubble(u, v, small):
+    """A bubble's tint over the water: a bright rim and a glint, a clear
+    middle. Returns the colour and how much of it covers the water. At 16
+    pixels a clear middle would be most of the bubble: it is filled in."""
+    for bx, by, r in ICON_BUBBLES:
+        dist = math.hypot(u - bx, v - by)
+        if dist <= r:
+            if math.hypot(u - bx + r * 0.35, v - by + r * 0.35) < r * 0.3:
+                return (255, 255, 255), 0.95
+            if small:
+                return (235, 250, 255), 0.8
+            return (225, 245, 255), 0.25 + 0.65 * clamp((dist / r - 0.55) / 0.45)
+    return None
+
+
+def icon_sample(u, v, small):
+    """The icon's colour at a point, None outside; u, v from 0 to 1."""
+    inside = tile_depth(u, v)
+    if inside < 0:
+        return None
+    colour = icon_fish(u, v, small)
+    if colour is None:
+        colour = icon_water(u, v)
+        bubble = icon_bubble(u, v, small)
+        if bubble:
+            colour = mix(colour, bubble[0], bubble[1])
+    # A thin darker edge so the tile stands out on a light desktop.
+    return mix(colour, (5, 30, 80), 0.55 * clamp(1 - inside / 0.035))
+
+
+def icon_pixels(side):
+    """Rows top first of (r, g, b, a), straight alpha as icons hold it."""
+    n = max(3, 96 // side)  # more samples a pixel where pixels are few
+    small = side <= 16
+    offsets = [(i + 0.5) / n for i in range(n)]
+    rows = []
+    for y in range(side):
+        row = []
+        for x in range(side):
+            r = g = b = 0.0
+            hits = 0
+            for oy in offsets:
+                for ox in offsets:
+                    c = icon_sample((x + ox) / side, (y + oy) / side, small)
+                    if c is not None:
+                        r, g, b, hits = r + c[0], g + c[1], b + c[2], hits + 1
+            if hits:
+                row.append((round(r / hits), round(g / hits), round(b / hits),
+                            round(255 * hits / (n * n))))
+            else:
+                row.append((0, 0, 0, 0))
+        rows.append(row)
+    return rows
+
+
+def icon_dib(rows):
+    """An .ico's DIB image: its height counts the colour rows and the AND
+    mask's; both are bottom-up, the mask rows padded to 4 bytes."""
+    side = len(rows)
+    colour = bytearray()
+    for row in reversed(rows):
+        for r, g, b, a in row:
+            colour += bytes((b, g, r, a))
+    mask_stride = (side + 31) // 32 * 4
+    mask = bytearray()
+    for row in reversed(rows):
+        bits = bytearray(mask_stride)
+        for x, px in enumerate(row):
+            if px[3] == 0:  # set bits are transparent where alpha is ignored
+                bits[x // 8] |= 0x80 >> (x % 8)
+        mask += bits
+    header = struct.pack("<IiiHHIIiiII", 40, side, 2 * side, 1, 32, 0,
+                         len(colour) + len(mask), 0, 0, 0, 0)
+    return header + bytes(colour) + bytes(mask)
+
+
+def png_chunk(kind, data):
+    return (struct.pack(">I", len(data)) + kind + data +
+            struct.pack(">I", zlib.crc32(kind + data) & 0xFFFFFFFF))
+
+
+def icon_png(rows):
+    """An 8-bit RGBA PNG, each row with filter type 0."""
+    side = len(rows)
+    raw = b"".join(b"\0" + bytes(v for px in row for v in px) for row in rows)
+    return (b"\x89PNG\r\n\x1a\n" +
+            png_chunk(b"IHDR", struct.pack(">IIBBBBB", side, side, 8, 6, 0, 0, 0)) +
+            png_chunk(b"IDAT", zlib.compress(raw, 9)) + png_chunk(b"IEND", b""))
+
+
+def ico(images):
+    """An .ico of (side, image bytes) pairs; 256 is written as 0."""
+    directory = struct.pack("<HHH", 0, 1, len(images))
+    offset = 6 + 16 * len(images)
+    for side, data in images:
+        directory += struct.pack("<BBBBHHII", side % 256, side % 256, 0, 0, 1, 32,
+                                 len(data), offset)
+        offset += len(data)
+    return directory + b"".join(data for _, data in images)
+
+
+def icon():
+    images = [(side, icon_dib(icon_pixels(side))) for side in ICON_DIB_SIDES]
+    images.append((ICON_PNG_SIDE, icon_png(icon_pixels(ICON_PNG_SIDE))))
+    return ico(images)
+
+
 def main(argv):
     if len(argv) != 2:
         sys.stderr.write("usage: draw_art.py OUTDIR\n")
         return 2
     out = argv[1]
     os.makedirs(out, exist_ok=True)
-    for name, data in (("sprites.bmp", sprite_sheet()), ("background.bmp", background())):
-        path = os.path.join(out, name)
+    for path, data in ((os.path.join(out, "sprites.bmp"), sprite_sheet()),
+                       (os.path.join(out, "background.bmp"), background()),
+                       (os.path.join(out, "aquarium.ico"), icon())):
         with open(path + ".tmp", "wb") as f:
             f.write(data)
         os.replace(path + ".tmp", path)

@@ -21,6 +21,7 @@ inline void Put32Be(std::vector<uint8_t>& out, uint32_t v) {
         out.push_back(uint8_t(v >> shift));
 }
 
+// The CRC-32 of PNG chunks.
 inline uint32_t Crc32(const uint8_t* p, size_t n) {
     uint32_t c = 0xFFFFFFFFu;
     for (size_t i = 0; i < n; ++i) {
