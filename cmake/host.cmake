@@ -22,6 +22,12 @@ target_link_libraries(layoutcheck PRIVATE package_writer)
 add_test(NAME reproducible_installer COMMAND ${CMAKE_SOURCE_DIR}/scripts/check-reproducible)
 set_tests_properties(reproducible_installer PROPERTIES LABELS repro TIMEOUT 600)
 
+# The README's worked saverpack example prints what the README shows.
+add_test(NAME readme_examples
+  COMMAND python3 ${CMAKE_SOURCE_DIR}/tests/docs/readme_examples.py ${CMAKE_SOURCE_DIR}/README.md
+          ${CMAKE_BINARY_DIR}/..)
+set_tests_properties(readme_examples PROPERTIES LABELS docs TIMEOUT 120)
+
 # What scripts/in-vm promises, wherever an emulated PC has been made (in
 # BUILD/vm, beside this build); skipped elsewhere.
 add_test(NAME in_vm COMMAND ${CMAKE_SOURCE_DIR}/tests/vm/in-vm-test ${CMAKE_BINARY_DIR}/..)
