@@ -10,7 +10,7 @@ WIN32   := $(BUILD)/win32
 JOBS    ?= $(shell nproc)
 CMAKE_FLAGS ?=
 
-.PHONY: all deps layoutcheck host win32 test demo screenshots bench fuzz format clean
+.PHONY: all deps layoutcheck host win32 test demo package screenshots bench fuzz format clean
 
 all: host
 
@@ -38,6 +38,10 @@ test: all
 
 demo: all
 	@scripts/demo
+
+# BUILD/packages: the .deb (CPack, checked by lintian) and the Windows zip.
+package: all
+	@BUILD=$(abspath $(BUILD)) scripts/package
 
 # The pictures in docs/: needs a virtual display and ImageMagick, which only
 # this target installs.

@@ -33,9 +33,14 @@ set_tests_properties(readme_examples PROPERTIES LABELS docs TIMEOUT 120)
 add_test(NAME in_vm COMMAND ${CMAKE_SOURCE_DIR}/tests/vm/in-vm-test ${CMAKE_BINARY_DIR}/..)
 set_tests_properties(in_vm PROPERTIES LABELS vm TIMEOUT 900 SKIP_RETURN_CODE 77)
 
+# Who answers for saverpack's packages: its .deb and its Debian changelog.
+set(SAVERPACK_MAINTAINER "The Torvanix screen saver maintainers <maintainers@torvanix.example>")
+
 # SKIP_SUBDIRS lets a developer build some parts while another is half-made.
-foreach(dir examples/aquarium tests/unit decoder tools/saverpack tests/saverpack bench fuzz tests/e2e)
+foreach(dir examples/aquarium tests/unit decoder tools/saverpack tests/saverpack tests/package bench fuzz
+    tests/e2e)
   if(EXISTS ${CMAKE_SOURCE_DIR}/${dir}/CMakeLists.txt AND NOT dir IN_LIST SKIP_SUBDIRS)
     add_subdirectory(${dir})
   endif()
 endforeach()
+include(cmake/package.cmake)

@@ -11,7 +11,7 @@
 #include <cstdio>
 
 #ifndef SAVERPACK_VERSION
-#define SAVERPACK_VERSION "0"
+#error "the build gives SAVERPACK_VERSION, from the project's version"
 #endif
 
 namespace {
