@@ -114,30 +114,35 @@ def fish_sample(kind, frame, u, v):
     return None
 
 
-def fish_cell(kind, frame):
-    """Rows of premultiplied BGRA for one right-facing fish."""
-    n = SUPERSAMPLE
+def supersampled(width, height, n, sample):
+    """Rows of (r, g, b, hits, samples) per pixel: the colour sums of the n x n
+    samples `sample(x, y)` gave inside it (None where it drew nothing)."""
     offsets = [(i + 0.5) / n for i in range(n)]
     rows = []
-    for y in range(FISH_H):
+    for y in range(height):
         row = []
-        for x in range(FISH_W):
+        for x in range(width):
             r = g = b = 0.0
             hits = 0
             for oy in offsets:
                 for ox in offsets:
-                    c = fish_sample(kind, frame, x + ox, y + oy)
+                    c = sample(x + ox, y + oy)
                     if c is not None:
                         r += c[0]
                         g += c[1]
                         b += c[2]
                         hits += 1
-            total = n * n
-            # Premultiplied: each channel is colour times coverage.
-            row.append((round(b / total), round(g / total), round(r / total),
-                        round(255 * hits / total)))
+            row.append((r, g, b, hits, n * n))
         rows.append(row)
     return rows
+
+
+def fish_cell(kind, frame):
+    """Rows of premultiplied BGRA for one right-facing fish."""
+    sums = supersampled(FISH_W, FISH_H, SUPERSAMPLE, lambda x, y: fish_sample(kind, frame, x, y))
+    # Premultiplied: each channel is colour times coverage.
+    return [[(round(b / total), round(g / total), round(r / total), round(255 * hits / total))
+             for r, g, b, hits, total in row] for row in sums]
 
 
 # --- Bubbles --------------------------------------------------------------
@@ -344,25 +349,9 @@ def icon_pixels(side):
     """Rows top first of (r, g, b, a), straight alpha as icons hold it."""
     n = max(3, 96 // side)  # more samples a pixel where pixels are few
     small = side <= 16
-    offsets = [(i + 0.5) / n for i in range(n)]
-    rows = []
-    for y in range(side):
-        row = []
-        for x in range(side):
-            r = g = b = 0.0
-            hits = 0
-            for oy in offsets:
-                for ox in offsets:
-                    c = icon_sample((x + ox) / side, (y + oy) / side, small)
-                    if c is not None:
-                        r, g, b, hits = r + c[0], g + c[1], b + c[2], hits + 1
-            if hits:
-                row.append((round(r / hits), round(g / hits), round(b / hits),
-                            round(255 * hits / (n * n))))
-            else:
-                row.append((0, 0, 0, 0))
-        rows.append(row)
-    return rows
+    sums = supersampled(side, side, n, lambda x, y: icon_sample(x / side, y / side, small))
+    return [[(round(r / hits), round(g / hits), round(b / hits), round(255 * hits / total))
+             if hits else (0, 0, 0, 0) for r, g, b, hits, total in row] for row in sums]
 
 
 def icon_dib(rows):
