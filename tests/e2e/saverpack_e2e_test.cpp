@@ -45,11 +45,7 @@ class SaverpackUnderWine : public ScratchTest {
 };
 
 TEST_F(SaverpackUnderWine, ItsInstallersInstallTheInputBytes) {
-    ASSERT_EQ(system(("cd " + dir.string() +
-                      " && openssl req -x509 -newkey rsa:2048 -nodes -keyout key.pem -out "
-                      "cert.pem -days 2 -subj '/CN=Fish Tank Makers' >/dev/null 2>&1")
-                         .c_str()),
-              0);
+    ASSERT_TRUE(MakeSelfSignedCertificate(dir, "Fish Tank Makers"));
     const struct {
         const char* name;
         std::vector<std::string> options;

@@ -370,11 +370,7 @@ TEST_F(Saverpack, CtrlCLeavesNoInstallerAndNoTemporaryFile) {
 }
 
 TEST_F(Saverpack, SignsSoThatOsslsigncodeAndVerifyAcceptItAndListNamesTheSigner) {
-    ASSERT_EQ(system(("cd " + dir.string() +
-                      " && openssl req -x509 -newkey rsa:2048 -nodes -keyout key.pem -out "
-                      "cert.pem -days 2 -subj '/CN=Fish Tank Makers' >/dev/null 2>&1")
-                         .c_str()),
-              0);
+    ASSERT_TRUE(MakeSelfSignedCertificate(dir, "Fish Tank Makers"));
     ASSERT_EQ(CreateSample("Signed.exe", {"--cert", "cert.pem", "--key", "key.pem"}).exitCode, 0);
     ASSERT_EQ(CreateSample("Later.exe").exitCode, 0);
     ToolRun sign = Run({"sign", "Later.exe", "--cert", "cert.pem", "--key", "key.pem"});
@@ -410,11 +406,7 @@ TEST_F(Saverpack, EveryInstallerItWritesCarriesTheChecksumPefileComputes) {
     std::string python = PythonWithPefile();
     if (python.empty())
         GTEST_SKIP() << "python3-pefile is not installed (scripts/install-deps installs it)";
-    ASSERT_EQ(system(("cd " + dir.string() +
-                      " && openssl req -x509 -newkey rsa:2048 -nodes -keyout key.pem -out "
-                      "cert.pem -days 2 -subj '/CN=Fish Tank Makers' >/dev/null 2>&1")
-                         .c_str()),
-              0);
+    ASSERT_TRUE(MakeSelfSignedCertificate(dir, "Fish Tank Makers"));
     auto pefileAccepts = [&](const std::string& installer) {
         return system((python +
                        " -c 'import pefile,sys; pe=pefile.PE(sys.argv[1]); "

@@ -391,11 +391,7 @@ TEST_F(Identity, SignsAnInstallerWithAnIconAndVersion) {
     std::string python = PythonWithPefile();
     if (python.empty())
         GTEST_SKIP() << "python3-pefile is not installed (scripts/install-deps installs it)";
-    ASSERT_EQ(system(("cd " + dir.string() +
-                      " && openssl req -x509 -newkey rsa:2048 -nodes -keyout key.pem -out "
-                      "cert.pem -days 2 -subj '/CN=Reef Works' >/dev/null 2>&1")
-                         .c_str()),
-              0);
+    ASSERT_TRUE(MakeSelfSignedCertificate(dir, "Reef Works"));
     Put("fish.ico", Ico(FourSizes));
     const std::vector<std::string> identity = {"--icon", "fish.ico",  "--product-version",
                                                "2.1",    "--company", "Reef Works"};

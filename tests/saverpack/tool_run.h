@@ -139,4 +139,14 @@ inline std::vector<std::string> Matches(const std::string& text, const std::stri
     return found;
 }
 
+// A self-signed code-signing certificate and its key, cert.pem and key.pem
+// in `dir`, for a signer named `name`; false when openssl could not make it.
+inline bool MakeSelfSignedCertificate(const fs::path& dir, const std::string& name) {
+    return system(("cd " + dir.string() +
+                   " && openssl req -x509 -newkey rsa:2048 -nodes -keyout key.pem -out "
+                   "cert.pem -days 2 -subj '/CN=" +
+                   name + "' >/dev/null 2>&1")
+                      .c_str()) == 0;
+}
+
 } // namespace tooltest
