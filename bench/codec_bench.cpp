@@ -32,9 +32,9 @@ std::vector<Input> LoadCorpus() {
     std::vector<Input> inputs;
     Input whole{"corpus", {}};
     for (const char* name : CorpusFiles) {
-        std::ifstream in(std::string(SHARED_DATA_DIR) + "/corpus/" + name, std::ios::binary);
+        std::ifstream in(std::string(TEST_DATA_DIR) + "/corpus/" + name, std::ios::binary);
         if (!in) {
-            std::fprintf(stderr, "codec_bench: missing %s/corpus/%s\n", SHARED_DATA_DIR, name);
+            std::fprintf(stderr, "codec_bench: missing %s/corpus/%s\n", TEST_DATA_DIR, name);
             continue;
         }
         Input file{name, std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {})};
@@ -196,7 +196,7 @@ int main(int argc, char** argv) {
     std::string streamsDir = TakeStreamsDir(argc, argv);
     static std::vector<Input> inputs = LoadCorpus();
     if (inputs.empty()) {
-        std::fprintf(stderr, "codec_bench: no corpus under %s\n", SHARED_DATA_DIR);
+        std::fprintf(stderr, "codec_bench: no corpus under %s\n", TEST_DATA_DIR);
         return 1;
     }
     // Decoders run on what ships: streams of the best level.

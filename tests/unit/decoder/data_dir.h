@@ -1,5 +1,6 @@
-// The shared corpus and vectors lie beside the source tree; the build passes
-// their folder in. Tests that need them skip, naming what is missing.
+// The benchmark corpus and the decoder vectors are kept in testdata/; the
+// build passes their folder in. They belong to the repository, so a missing
+// file is a failure, never a skip.
 #pragma once
 
 #include <cstdint>
@@ -8,8 +9,8 @@
 #include <string>
 #include <vector>
 
-inline std::string SharedPath(const std::string& relative) {
-    return std::string(SHARED_DATA_DIR) + "/" + relative;
+inline std::string TestDataPath(const std::string& relative) {
+    return std::string(TEST_DATA_DIR) + "/" + relative;
 }
 
 inline bool LoadFile(const std::string& path, std::vector<uint8_t>& bytes) {
@@ -21,9 +22,8 @@ inline bool LoadFile(const std::string& path, std::vector<uint8_t>& bytes) {
     return true;
 }
 
-#define LOAD_SHARED_OR_SKIP(relative, bytes)                                                       \
+#define LOAD_TEST_DATA(relative, bytes)                                                            \
     do {                                                                                           \
-        if (!LoadFile(SharedPath(relative), bytes)) {                                              \
-            GTEST_SKIP() << "shared data missing: " << SharedPath(relative);                       \
-        }                                                                                          \
+        const std::string path_ = TestDataPath(relative);                                          \
+        ASSERT_TRUE(LoadFile(path_, bytes)) << "test data missing: " << path_;                     \
     } while (0)

@@ -119,7 +119,7 @@ TEST(RoundTrip, CorpusFiles) {
     for (const char* name : {"notes.txt", "chime.wav", "voice.wav", "sprites256.bmp", "tank640.bmp",
                              "saver_sample.exe"}) {
         std::vector<uint8_t> input;
-        LOAD_SHARED_OR_SKIP(std::string("corpus/") + name, input);
+        LOAD_TEST_DATA(std::string("corpus/") + name, input);
         std::map<Level, size_t> sizes = Verify(input, name);
         // The best level sizes the lazy parse of each chunk too, and sends it
         // where it wins.

@@ -26,11 +26,11 @@ TEST(Vectors, DecodeToTheirOriginals) {
     };
     for (const Case& c : cases) {
         std::vector<uint8_t> stored;
-        LOAD_SHARED_OR_SKIP(std::string("vectors/") + c.stream, stored);
+        LOAD_TEST_DATA(std::string("vectors/") + c.stream, stored);
         std::vector<uint8_t> expected;
         for (const char* name : c.originals) {
             std::vector<uint8_t> part;
-            LOAD_SHARED_OR_SKIP(std::string("corpus/") + name, part);
+            LOAD_TEST_DATA(std::string("corpus/") + name, part);
             expected.insert(expected.end(), part.begin(), part.end());
         }
         ASSERT_EQ(expected.size(), c.size) << c.stream;
