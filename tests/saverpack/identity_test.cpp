@@ -71,6 +71,27 @@ for fi in getattr(pe, 'FileInfo', [[]])[0]:
         print('translation', var.entry[b'Translation'])
 for f in getattr(pe, 'VS_FIXEDFILEINFO', []):
     print('fixed', f.FileVersionMS, f.FileVersionLS, f.ProductVersionMS, f.ProductVersionLS)
+# What Windows reads before it runs the installer elevated: its flags, its
+# relocations (the stub's, whatever the resources became) and its manifest.
+print('dllcharacteristics', hex(pe.OPTIONAL_HEADER.DllCharacteristics))
+def relocations(p):
+    return [(b.struct.VirtualAddress, [e.rva for e in b.entries])
+            for b in getattr(p, 'DIRECTORY_ENTRY_BASERELOC', [])]
+print('relocations', int(len(relocations(pe)) > 0 and relocations(pe) == relocations(stub)))
+print('sections', *[x.Name.rstrip(b'\0').decode() for x in pe.sections[-2:]])
+import xml.etree.ElementTree as ET
+for t, n, l, data, at in mine:
+    if t == 24:
+        for e in ET.fromstring(data).iter():
+            tag = e.tag.split('}')[1]
+            if tag == 'requestedExecutionLevel':
+                print('manifest', tag, e.get('level'))
+            if tag in ('dpiAware', 'dpiAwareness'):
+                print('manifest', tag, e.text)
+            if tag == 'assemblyIdentity' and e.get('name') == 'Microsoft.Windows.Common-Controls':
+                print('manifest', 'common-controls', e.get('version'))
+            if tag == 'supportedOS':
+                print('manifest', tag, e.get('Id'))
 )";
 
 class Identity : public ScratchTest {
@@ -382,6 +403,41 @@ TEST_F(Identity, RefusesABadIconOrVersionInOneLineLeavingNothingBehind) {
         EXPECT_EQ(Contents(), before);
         fs::remove_all(dir);
         fs::create_directories(dir);
+    }
+}
+
+// Windows 10 and 11 run an elevated download with ASLR and DEP, and draw it
+// sharp and themed only when its manifest asks: the stub says so, and an
+// installer made from it keeps saying so, whatever its resources became.
+TEST_F(Identity, InstallersKeepTheStubsFlagsRelocationsAndManifest) {
+    std::string python = PythonWithPefile();
+    if (python.empty())
+        GTEST_SKIP() << "python3-pefile is not installed (scripts/install-deps installs it)";
+    fs::copy_file(SAVERPACK_STUB, dir / "stub.exe");
+    ASSERT_EQ(Run(CreateArguments("Plain.exe", {})).exitCode, 0);
+    Put("fish.ico", Ico(FourSizes));
+    ASSERT_EQ(Run(CreateArguments("Identity.exe", {"--icon", "fish.ico", "--product-version", "2.1"}))
+                  .exitCode,
+              0);
+    const std::vector<std::pair<std::string, std::vector<std::string>>> expected = {
+        {"dllcharacteristics", {"0x140"}}, // dynamic base, NX compatible
+        {"relocations", {"1"}},
+        {"sections", {".reloc .rsrc"}},
+        {"manifest",
+         {"requestedExecutionLevel requireAdministrator",
+          "common-controls 6.0.0.0",
+          "dpiAware true/pm",
+          "dpiAwareness PerMonitorV2, PerMonitor",
+          "supportedOS {e2011457-1546-43c5-a5fe-008deee3d3f0}",
+          "supportedOS {35138b9a-5d96-4fbd-8e2d-a2440225f93a}",
+          "supportedOS {4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38}",
+          "supportedOS {1f676c76-80e1-4239-95bb-83d0f6d0da78}",
+          "supportedOS {8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}"}},
+    };
+    for (const char* installer : {"stub.exe", "Plain.exe", "Identity.exe"}) {
+        std::multimap<std::string, std::string> facts = Facts(python, installer);
+        for (const auto& [key, values] : expected)
+            EXPECT_EQ(All(facts, key), values) << installer << ": " << key;
     }
 }
 
