@@ -39,10 +39,32 @@ inline std::vector<uint8_t> EncodeStream(const std::vector<uint8_t>& data, Level
     return EncodeStream(data.data(), data.size(), level, progress);
 }
 
+// EncodeStream's stream when it is smaller than the input, which is the only
+// stream a package has use for; otherwise an empty result, given as soon as
+// the stream reaches the input's size, without parsing the rest. Holds no
+// more than the stream and a working set of a few megabytes whatever the
+// input's size, as EncodeStream does.
+std::vector<uint8_t> EncodeSmaller(const uint8_t* data, size_t size, Level level,
+                                   const EncodeProgress& progress = {});
+inline std::vector<uint8_t> EncodeSmaller(const std::vector<uint8_t>& data, Level level,
+                                          const EncodeProgress& progress = {}) {
+    return EncodeSmaller(data.data(), data.size(), level, progress);
+}
+
 // Decodes a stream to exactly `originalSize` bytes; damaged input decodes to
 // something. Uses the process-wide decoder state: one decode at a time.
 std::vector<uint8_t> DecodeMemory(const uint8_t* stored, size_t storedSize, uint32_t originalSize);
 inline std::vector<uint8_t> DecodeMemory(const std::vector<uint8_t>& stored,
                                          uint32_t originalSize) {
     return DecodeMemory(stored.data(), stored.size(), originalSize);
+}
+
+// Whether a stream decodes to exactly the `originalSize` bytes at
+// `original`: a decode that compares as it goes, for a check that need not
+// hold the input twice. Uses the decoder state as DecodeMemory does.
+bool DecodesTo(const uint8_t* stored, size_t storedSize, const uint8_t* original,
+               uint32_t originalSize);
+inline bool DecodesTo(const std::vector<uint8_t>& stored, const std::vector<uint8_t>& original) {
+    return DecodesTo(stored.data(), stored.size(), original.data(),
+                     static_cast<uint32_t>(original.size()));
 }
