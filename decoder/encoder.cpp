@@ -54,9 +54,14 @@ class Text {
     uint8_t head_[RingStart + MaxMatch];
 };
 
+// Half the size of a pair of ints: the best level holds one for every match
+// it finds in a chunk, and one for every step of each parse.
 struct Match {
-    int length;
-    int distance; // 1..4096; the offset sent is distance - 1
+    int16_t length;
+    int16_t distance; // 1..4096; the offset sent is distance - 1
+
+    Match() = default;
+    Match(int l, int d) : length(static_cast<int16_t>(l)), distance(static_cast<int16_t>(d)) {}
 };
 
 // Thrown when a stream reaches its limit: the parse stops there.
