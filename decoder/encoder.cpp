@@ -12,8 +12,8 @@
 // Nothing the parse holds grows with the input: no match reaches back more
 // than the window, so the match finders keep their links for the last two
 // windows only, the best level prices a chunk at a time, and the input is read
-// where it lies. A browser tab, whose memory is tight, packs files of
-// hundreds of megabytes with the input, the stream and a few megabytes more.
+// where it lies: a browser tab, whose memory is tight, can then pack files of
+// hundreds of megabytes.
 
 #include "decoder/codec.h"
 #include "decoder/decode.h"
