@@ -248,23 +248,24 @@ TEST(RoundTrip, SearchingLevelsMakeTheBruteForceParse) {
     // The fast and lazy levels keep their links for 8,192 positions, the
     // first 4,066 of which are blanks: sizes around both, an input that opens
     // with blanks, and repeats at the window's distance.
-    std::vector<uint8_t> blanksFirst(9000, ' '), period, text = Text(9000);
+    std::vector<uint8_t> blanksFirst(9000, ' '), block = Random(4096, 4), mixed = Text(30000);
+    std::vector<uint8_t> text = Text(9000), period = block;
     blanksFirst.insert(blanksFirst.end(), text.begin(), text.end());
-    std::vector<uint8_t> block = Random(4096, 4);
-    for (int i = 0; i < 4; ++i) {
-        period.insert(period.end(), block.begin(), block.end());
-    }
-    std::vector<uint8_t> mixed = Text(30000);
+    period.insert(period.end(), block.begin(), block.end());
     mixed.insert(mixed.begin() + 12000, block.begin(), block.end());
     const std::vector<uint8_t> inputs[] = {
         Text(4), Text(8192 - RingStart), Text(8193 - RingStart), mixed, blanksFirst, period};
+    const struct {
+        Level level;
+        int candidates;
+        bool lazy;
+    } levels[] = {
+        {Level::Fast, 8, false}, {Level::Greedy, RingSize, false}, {Level::Lazy, RingSize, true}};
     for (const std::vector<uint8_t>& input : inputs) {
-        EXPECT_EQ(EncodeStream(input, Level::Fast), BruteForceParse(input, 8, false))
-            << input.size();
-        EXPECT_EQ(EncodeStream(input, Level::Greedy), BruteForceParse(input, RingSize, false))
-            << input.size();
-        EXPECT_EQ(EncodeStream(input, Level::Lazy), BruteForceParse(input, RingSize, true))
-            << input.size();
+        for (const auto& l : levels) {
+            EXPECT_EQ(EncodeStream(input, l.level), BruteForceParse(input, l.candidates, l.lazy))
+                << Name(l.level) << ", " << input.size() << " bytes";
+        }
     }
 }
 
