@@ -694,6 +694,7 @@ std::vector<uint8_t> EncodeSmaller(const uint8_t* data, size_t size, Level level
         try {
             stream = Encode(data, size, level, progress, size - 1);
         } catch (const StreamLimitReached&) {
+            // No smaller stream: the result stays empty.
         }
     }
     if (progress) {
