@@ -62,6 +62,7 @@ bench: all
 	    --benchmark_out=$(abspath $(BUILD))/bench.json --benchmark_out_format=json
 	@scripts/wine-bench $(BUILD)
 	@BUILD=$(abspath $(BUILD)) scripts/bench-saverpack
+	@BUILD=$(abspath $(BUILD)) scripts/bench-memory
 
 fuzz: deps
 	@cmake -S . -B $(BUILD)/fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \

@@ -32,11 +32,28 @@ using EncodeProgress = std::function<void(size_t done)>;
 // nothing is left to the zero bits it reads past the stored bytes. An empty
 // input gives an empty result; any other gives at least one byte, since a
 // stored size of 0 would read as the end of a package directory.
+// The input is read where it lies. Beside it the encoder holds the result,
+// whose room for as many bytes as the input is taken at once (growing would
+// copy it), and a working set that does not grow with the input: under 1 MB,
+// and at the best level the matches and parses of a 256 KiB chunk, about
+// 9 MB on mixed data.
 std::vector<uint8_t> EncodeStream(const uint8_t* data, size_t size, Level level,
                                   const EncodeProgress& progress = {});
 inline std::vector<uint8_t> EncodeStream(const std::vector<uint8_t>& data, Level level,
                                          const EncodeProgress& progress = {}) {
     return EncodeStream(data.data(), data.size(), level, progress);
+}
+
+// EncodeStream's stream when it is smaller than the input, which is the only
+// stream a package has use for; otherwise an empty result, given as soon as
+// the stream reaches the input's size, without parsing the rest. Holds what
+// EncodeStream holds, and never more room for the stream than the input's
+// size.
+std::vector<uint8_t> EncodeSmaller(const uint8_t* data, size_t size, Level level,
+                                   const EncodeProgress& progress = {});
+inline std::vector<uint8_t> EncodeSmaller(const std::vector<uint8_t>& data, Level level,
+                                          const EncodeProgress& progress = {}) {
+    return EncodeSmaller(data.data(), data.size(), level, progress);
 }
 
 // Decodes a stream to exactly `originalSize` bytes; damaged input decodes to
@@ -45,4 +62,14 @@ std::vector<uint8_t> DecodeMemory(const uint8_t* stored, size_t storedSize, uint
 inline std::vector<uint8_t> DecodeMemory(const std::vector<uint8_t>& stored,
                                          uint32_t originalSize) {
     return DecodeMemory(stored.data(), stored.size(), originalSize);
+}
+
+// Whether a stream decodes to exactly the `originalSize` bytes at
+// `original`: a decode that compares as it goes, for a check that need not
+// hold the input twice. Uses the decoder state as DecodeMemory does.
+bool DecodesTo(const uint8_t* stored, size_t storedSize, const uint8_t* original,
+               uint32_t originalSize);
+inline bool DecodesTo(const std::vector<uint8_t>& stored, const std::vector<uint8_t>& original) {
+    return DecodesTo(stored.data(), stored.size(), original.data(),
+                     static_cast<uint32_t>(original.size()));
 }

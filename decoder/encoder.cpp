@@ -2,12 +2,18 @@
 // symbol, and differs from it only in how it chooses the symbols: the parse.
 //
 // The input is seen behind RingStart blanks, the decoder's prefill, so a
-// position i of the work buffer is ring position i mod 4096 and a match may
-// reach back into the blanks. Nothing before position 0 exists, which is what
-// keeps matches off ring positions 4066..4095 before they are written.
+// position i of the text is ring position i mod 4096 and a match may reach
+// back into the blanks. Nothing before position 0 exists, which is what keeps
+// matches off ring positions 4066..4095 before they are written.
 // Matches never run past the end of the input, though the decoder would
 // produce such a last match whole and drop the excess: it could save at most
 // the literals of the last two bytes.
+//
+// Nothing the parse holds grows with the input: no match reaches back more
+// than the window, so the match finders keep their links for the last two
+// windows only, the best level prices a chunk at a time, and the input is read
+// where it lies: a browser tab, whose memory is tight, can then pack files of
+// hundreds of megabytes.
 
 #include "decoder/codec.h"
 #include "decoder/decode.h"
@@ -23,20 +29,59 @@ namespace {
 constexpr int MinMatch = MatchThreshold + 1;
 constexpr int MaxDistance = RingSize; // offset 4095
 
-struct Match {
-    int length;
-    int distance; // 1..4096; the offset sent is distance - 1
+// The input as the parse reads it: behind the blanks. A position below
+// RingStart reads from a copy of the blanks and the input's first MaxMatch
+// bytes, so that a match there compares on into the input in one run of
+// memory; every other position reads the input in place.
+class Text {
+  public:
+    Text(const uint8_t* data, size_t size) : data_(data), end_(RingStart + size) {
+        std::fill(head_, head_ + RingStart, ' ');
+        std::copy(data, data + std::min<size_t>(size, MaxMatch), head_ + RingStart);
+    }
+
+    // The bytes from position p on; up to MaxMatch of them, or as many as
+    // remain, may be read through it.
+    const uint8_t* At(size_t p) const {
+        return p < RingStart ? head_ + p : data_ + (p - RingStart);
+    }
+    uint8_t operator[](size_t p) const { return *At(p); }
+    size_t End() const { return end_; } // the position after the input's last byte
+
+  private:
+    const uint8_t* data_;
+    size_t end_;
+    uint8_t head_[RingStart + MaxMatch];
 };
+
+// Half the size of a pair of ints: the best level holds one for every match
+// it finds in a chunk, and one for every step of each parse.
+struct Match {
+    int16_t length;
+    int16_t distance; // 1..4096; the offset sent is distance - 1
+
+    Match() = default;
+    Match(int l, int d) : length(static_cast<int16_t>(l)), distance(static_cast<int16_t>(d)) {}
+};
+
+// Thrown when a stream reaches its limit: the parse stops there.
+struct StreamLimitReached {};
 
 class BitWriter {
   public:
+    // The room for a stream as large as its input is taken at once: growing
+    // would copy what is written so far, and for a moment hold it twice.
+    // Untouched room costs no memory where the system maps pages on first
+    // use. Past `limit` bytes, the parse is given up.
+    BitWriter(size_t expected, size_t limit) : limit_(limit) { bytes_.reserve(expected); }
+
     // Appends the low `count` bits of `code`, most significant first.
     void Put(uint32_t code, int count) {
         acc_ = (acc_ << count) | code;
         pending_ += count;
         while (pending_ >= 8) {
             pending_ -= 8;
-            bytes_.push_back(static_cast<uint8_t>(acc_ >> pending_));
+            Append(static_cast<uint8_t>(acc_ >> pending_));
         }
     }
 
@@ -46,14 +91,22 @@ class BitWriter {
     // its stored bytes.
     std::vector<uint8_t> Finish() {
         if (pending_ > 0) {
-            bytes_.push_back(static_cast<uint8_t>(acc_ << (8 - pending_)));
+            Append(static_cast<uint8_t>(acc_ << (8 - pending_)));
             pending_ = 0;
         }
         return std::move(bytes_);
     }
 
   private:
+    void Append(uint8_t byte) {
+        if (bytes_.size() == limit_) {
+            throw StreamLimitReached();
+        }
+        bytes_.push_back(byte);
+    }
+
     std::vector<uint8_t> bytes_;
+    size_t limit_;
     uint64_t acc_ = 0;
     int pending_ = 0;
 };
@@ -115,20 +168,22 @@ class SymbolWriter {
     AdaptiveTree tree_;
 };
 
-// Hash chains over the work buffer. Positions are inserted in order, and a
-// search at a position sees only those before it.
+// Hash chains over the text. Positions are inserted in order, and a search
+// at a position sees only those before it. A chain is followed only while it
+// stays within the window, so each position's link is kept in a slot that
+// the position two windows on takes over.
 class MatchFinder {
   public:
-    MatchFinder(const std::vector<uint8_t>& buf, int maxChain)
-        : buf_(buf), head_(1 << HashBits, -1), prev_(buf.size(), -1), maxChain_(maxChain) {}
+    MatchFinder(const Text& text, int maxChain)
+        : text_(text), head_(1 << HashBits, -1), prev_(Slots, -1), maxChain_(maxChain) {}
 
     void InsertUpTo(size_t end) {
         for (; inserted_ < end; ++inserted_) {
-            if (inserted_ + MinMatch > buf_.size()) {
+            if (inserted_ + MinMatch > text_.End()) {
                 continue;
             }
-            uint32_t h = Hash(&buf_[inserted_]);
-            prev_[inserted_] = head_[h];
+            uint32_t h = Hash(text_.At(inserted_));
+            prev_[Slot(inserted_)] = head_[h];
             head_[h] = static_cast<int32_t>(inserted_);
         }
     }
@@ -138,20 +193,21 @@ class MatchFinder {
     // distance matters: its offset code is the shortest.
     int Find(size_t pos, Match* out) {
         InsertUpTo(pos);
-        int maxLen = static_cast<int>(std::min<size_t>(MaxMatch, buf_.size() - pos));
+        int maxLen = static_cast<int>(std::min<size_t>(MaxMatch, text_.End() - pos));
         if (maxLen < MinMatch) {
             return 0;
         }
-        const uint8_t* here = &buf_[pos];
+        const uint8_t* here = text_.At(pos);
         int best = MinMatch - 1;
         int found = 0;
         int32_t cand = head_[Hash(here)];
-        for (int chain = maxChain_; cand >= 0 && chain > 0; --chain, cand = prev_[cand]) {
+        for (int chain = maxChain_; cand >= 0 && chain > 0;
+             --chain, cand = prev_[Slot(static_cast<size_t>(cand))]) {
             size_t distance = pos - static_cast<size_t>(cand);
             if (distance > static_cast<size_t>(MaxDistance)) {
                 break;
             }
-            const uint8_t* there = &buf_[cand];
+            const uint8_t* there = text_.At(static_cast<size_t>(cand));
             if (there[best] != here[best]) {
                 continue;
             }
@@ -172,12 +228,14 @@ class MatchFinder {
 
   private:
     static constexpr int HashBits = 16;
+    static constexpr size_t Slots = 2 * RingSize;
+    static size_t Slot(size_t pos) { return pos & (Slots - 1); }
     static uint32_t Hash(const uint8_t* p) {
         uint32_t v = static_cast<uint32_t>(p[0]) << 16 | static_cast<uint32_t>(p[1]) << 8 | p[2];
         return (v * 2654435761u) >> (32 - HashBits);
     }
 
-    const std::vector<uint8_t>& buf_;
+    const Text& text_;
     std::vector<int32_t> head_;
     std::vector<int32_t> prev_;
     size_t inserted_ = 0;
@@ -197,21 +255,21 @@ class MatchFinder {
 class TreeFinder {
   public:
     // The blanks before RingStart go in as history.
-    explicit TreeFinder(const std::vector<uint8_t>& buf)
-        : buf_(buf), head_(1 << HashBits, -1), child_(2 * Slots, -1) {
+    explicit TreeFinder(const Text& text)
+        : text_(text), head_(1 << HashBits, -1), child_(2 * Slots, -1) {
         Match ignored[MaxMatch];
-        for (size_t pos = 0; pos < RingStart && pos < buf.size(); ++pos) {
+        for (size_t pos = 0; pos < RingStart && pos < text.End(); ++pos) {
             Find(pos, ignored);
         }
     }
 
     // As MatchFinder::Find, and called at every position in turn.
     int Find(size_t pos, Match* out) {
-        int maxLen = static_cast<int>(std::min<size_t>(MaxMatch, buf_.size() - pos));
+        int maxLen = static_cast<int>(std::min<size_t>(MaxMatch, text_.End() - pos));
         if (maxLen < MinMatch) {
             return 0;
         }
-        const uint8_t* here = &buf_[pos];
+        const uint8_t* here = text_.At(pos);
         uint32_t h = Hash(here);
         int32_t cand = head_[h];
         head_[h] = static_cast<int32_t>(pos);
@@ -225,7 +283,7 @@ class TreeFinder {
         int best = MinMatch - 1;
         int found = 0;
         while (cand >= 0 && pos - static_cast<size_t>(cand) <= static_cast<size_t>(MaxDistance)) {
-            const uint8_t* there = &buf_[cand];
+            const uint8_t* there = text_.At(static_cast<size_t>(cand));
             int32_t* links = &child_[2 * Slot(static_cast<size_t>(cand))];
             int len = std::min(belowLen, aboveLen);
             while (len < maxLen && there[len] == here[len]) {
@@ -269,17 +327,20 @@ class TreeFinder {
         return (v * 2654435761u) >> (32 - HashBits);
     }
 
-    const std::vector<uint8_t>& buf_;
+    const Text& text_;
     std::vector<int32_t> head_;
     std::vector<int32_t> child_; // below, above of each position's slot
 };
 
 struct Work {
-    std::vector<uint8_t> buf; // the blanks, then the input
+    Work(const uint8_t* data, size_t size, size_t limit)
+        : text(data, size), bits(std::min(size, limit), limit) {}
+
+    Text text;
     BitWriter bits;
     SymbolWriter symbols{bits};
     const EncodeProgress* progress = nullptr;
-    size_t nextReport = 0; // work-buffer position of the next report
+    size_t nextReport = 0; // text position of the next report
 
     // Called by the parses as they go; cheap enough for every symbol.
     void Reached(size_t pos) {
@@ -292,13 +353,13 @@ struct Work {
 };
 
 void ParseGreedy(Work& w, int maxChain) {
-    MatchFinder finder(w.buf, maxChain);
+    MatchFinder finder(w.text, maxChain);
     Match found[MaxMatch];
-    for (size_t pos = RingStart; pos < w.buf.size();) {
+    for (size_t pos = RingStart; pos < w.text.End();) {
         w.Reached(pos);
         int n = finder.Find(pos, found);
         if (n == 0) {
-            w.symbols.Literal(w.buf[pos++]);
+            w.symbols.Literal(w.text[pos++]);
             continue;
         }
         w.symbols.Copy(found[n - 1]);
@@ -309,27 +370,27 @@ void ParseGreedy(Work& w, int maxChain) {
 // One-step lazy: a match is put off for a literal when the match starting
 // one byte later is longer.
 void ParseLazy(Work& w, int maxChain) {
-    MatchFinder finder(w.buf, maxChain);
+    MatchFinder finder(w.text, maxChain);
     Match found[MaxMatch];
     size_t pos = RingStart;
-    int n = pos < w.buf.size() ? finder.Find(pos, found) : 0;
-    while (pos < w.buf.size()) {
+    int n = pos < w.text.End() ? finder.Find(pos, found) : 0;
+    while (pos < w.text.End()) {
         w.Reached(pos);
         if (n == 0) {
-            w.symbols.Literal(w.buf[pos++]);
-            n = pos < w.buf.size() ? finder.Find(pos, found) : 0;
+            w.symbols.Literal(w.text[pos++]);
+            n = pos < w.text.End() ? finder.Find(pos, found) : 0;
             continue;
         }
         Match here = found[n - 1];
-        int next = pos + 1 < w.buf.size() ? finder.Find(pos + 1, found) : 0;
+        int next = pos + 1 < w.text.End() ? finder.Find(pos + 1, found) : 0;
         if (next > 0 && found[next - 1].length > here.length) {
-            w.symbols.Literal(w.buf[pos++]);
+            w.symbols.Literal(w.text[pos++]);
             n = next;
             continue;
         }
         w.symbols.Copy(here);
         pos += here.length;
-        n = pos < w.buf.size() ? finder.Find(pos, found) : 0;
+        n = pos < w.text.End() ? finder.Find(pos, found) : 0;
     }
 }
 
@@ -534,13 +595,13 @@ void ParseBest(Work& w) {
     constexpr size_t ChunkSize = 256 * 1024; // bounds the matches held at once
     constexpr size_t BlockSize = 4096;
     constexpr int RepricedPasses = 2;
-    TreeFinder finder(w.buf);
+    TreeFinder finder(w.text);
     ChunkMatches matches;
     ShortestPath shortest;
     std::vector<Match> best, trial, block;
-    for (size_t start = RingStart; start < w.buf.size();) {
-        size_t n = std::min(ChunkSize, w.buf.size() - start);
-        const uint8_t* text = &w.buf[start];
+    for (size_t start = RingStart; start < w.text.End();) {
+        size_t n = std::min(ChunkSize, w.text.End() - start);
+        const uint8_t* text = w.text.At(start);
         matches.Collect(finder, start, n);
 
         Trial first(w.symbols.Tree());
@@ -577,7 +638,7 @@ void ParseBest(Work& w) {
         for (const Match& m : best) {
             w.Reached(pos);
             if (m.distance == 0) {
-                w.symbols.Literal(w.buf[pos]);
+                w.symbols.Literal(w.text[pos]);
             } else {
                 w.symbols.Copy(m);
             }
@@ -587,18 +648,13 @@ void ParseBest(Work& w) {
     }
 }
 
-} // namespace
-
-std::vector<uint8_t> EncodeStream(const uint8_t* data, size_t size, Level level,
-                                  const EncodeProgress& progress) {
-    if (size == 0) {
-        return {};
-    }
-    Work w;
+// The stream of the input, given up with StreamLimitReached once it would
+// pass `limit` bytes.
+std::vector<uint8_t> Encode(const uint8_t* data, size_t size, Level level,
+                            const EncodeProgress& progress, size_t limit) {
+    Work w(data, size, limit);
     w.progress = &progress;
     w.nextReport = RingStart;
-    w.buf.assign(RingStart, ' ');
-    w.buf.insert(w.buf.end(), data, data + size);
     switch (level) {
     case Level::Fast:
         ParseGreedy(w, 8);
@@ -613,8 +669,36 @@ std::vector<uint8_t> EncodeStream(const uint8_t* data, size_t size, Level level,
         ParseBest(w);
         break;
     }
+    return w.bits.Finish();
+}
+
+} // namespace
+
+std::vector<uint8_t> EncodeStream(const uint8_t* data, size_t size, Level level,
+                                  const EncodeProgress& progress) {
+    if (size == 0) {
+        return {};
+    }
+    std::vector<uint8_t> stream =
+        Encode(data, size, level, progress, std::numeric_limits<size_t>::max());
     if (progress) {
         progress(size);
     }
-    return w.bits.Finish();
+    return stream;
+}
+
+std::vector<uint8_t> EncodeSmaller(const uint8_t* data, size_t size, Level level,
+                                   const EncodeProgress& progress) {
+    std::vector<uint8_t> stream;
+    if (size > 1) {
+        try {
+            stream = Encode(data, size, level, progress, size - 1);
+        } catch (const StreamLimitReached&) {
+            // No smaller stream: the result stays empty.
+        }
+    }
+    if (progress) {
+        progress(size);
+    }
+    return stream;
 }

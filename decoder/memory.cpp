@@ -9,3 +9,28 @@ std::vector<uint8_t> DecodeMemory(const uint8_t* stored, size_t storedSize, uint
     DecodeStream(in, sink, static_cast<int32_t>(originalSize), static_cast<uint32_t>(storedSize));
     return out;
 }
+
+namespace {
+
+// Compares what the decoder produces with the original instead of keeping it.
+struct CheckSink {
+    const uint8_t* original;
+    uint32_t written;
+    bool same;
+};
+
+void WritePtr(CheckSink& sink, uint8_t byte, int32_t originalSize) {
+    if (sink.written < static_cast<uint32_t>(originalSize)) {
+        sink.same = sink.same && sink.original[sink.written++] == byte;
+    }
+}
+
+} // namespace
+
+bool DecodesTo(const uint8_t* stored, size_t storedSize, const uint8_t* original,
+               uint32_t originalSize) {
+    MemorySource in{stored};
+    CheckSink sink{original, 0, true};
+    DecodeStream(in, sink, static_cast<int32_t>(originalSize), static_cast<uint32_t>(storedSize));
+    return sink.same;
+}

@@ -154,12 +154,12 @@ pkg::EntryToWrite Pack(std::vector<uint8_t> bytes, const Input& input, const Cre
     pkg::EntryToWrite entry;
     entry.extension = input.extension;
     if (!o.store) {
-        std::vector<uint8_t> stream = EncodeStream(bytes, o.level, [&](size_t done) {
+        std::vector<uint8_t> stream = EncodeSmaller(bytes, o.level, [&](size_t done) {
             StopIfInterrupted();
             bar.Reached(doneBefore + done);
         });
-        if (stream.size() < bytes.size()) {
-            if (DecodeMemory(stream, uint32_t(bytes.size())) != bytes)
+        if (!stream.empty()) {
+            if (!DecodesTo(stream, bytes))
                 throw Failure(input.shown + ": internal error: its compressed stream does not "
                                             "decode to it; no installer was written");
             entry.originalSize = uint32_t(bytes.size());
