@@ -47,6 +47,12 @@ bool Replay(const fs::path& file) {
 
 } // namespace
 
+// libFuzzer counts an allocation above its memory limit (2 GiB) as a
+// finding; so does ASan here, so that such an input saved fails its replay.
+extern "C" const char* __asan_default_options() {
+    return "max_allocation_size_mb=2048";
+}
+
 int main(int argc, char** argv) {
     size_t replayed = 0;
     for (int i = 1; i < argc; ++i) {
