@@ -7,8 +7,8 @@
 // - as the version block itself;
 // - as the .ico file given to create's --icon, and when that parses, as the
 //   icon written into a stub and read back;
-// - as the stub given to create's --stub, written anew with version
-//   information and read back.
+// - as the stub given to create's --stub, written anew with an icon and
+//   version information and read back.
 // The readers may refuse (PackageError, and Failure for an .ico) but must
 // not crash, read outside the bytes, throw anything else, or read back other
 // than what was written. Text they hand to list must be valid UTF-8.
@@ -18,6 +18,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
+#include <set>
 #include <stdexcept>
 
 namespace fuzzstub {
@@ -125,50 +126,69 @@ void ReadIcon(const uint8_t* data, size_t size) {
     }
 }
 
-bool Before(const Resource& a, const Resource& b) {
-    if (!(a.type == b.type))
-        return a.type < b.type;
-    if (!(a.name == b.name))
-        return a.name < b.name;
-    return a.language < b.language;
-}
 bool Same(const Resource& a, const Resource& b) {
     return a.type == b.type && a.name == b.name && a.language == b.language &&
            a.codePage == b.codePage && a.data == b.data;
 }
 
-// Written anew around a version resource, a stub keeps every other resource
-// byte for byte, and its version reads back as given.
+bool IsIcon(const Resource& r, uint16_t type) {
+    return !r.type.named && r.type.id == type && !r.name.named;
+}
+bool Has(const std::vector<Resource>& resources, const Resource& wanted) {
+    return std::any_of(resources.begin(), resources.end(),
+                       [&](const Resource& r) { return Same(r, wanted); });
+}
+
+// The RT_ICON ids of every group but the installer's, and of the
+// installer's group, as a group's entries name them.
+void NamedIcons(const std::vector<Resource>& resources, std::set<uint16_t>& others,
+                std::set<uint16_t>& installers) {
+    for (const Resource& g : resources) {
+        if (g.type.named || g.type.id != RtGroupIcon || g.data.size() < 6)
+            continue;
+        bool installer = IsIcon(g, RtGroupIcon) && g.name.id == InstallerIconGroup;
+        size_t count = ReadLe16(&g.data[4]);
+        for (size_t i = 0; i < count && 6 + 14 * (i + 1) <= g.data.size(); ++i)
+            (installer ? installers : others).insert(ReadLe16(&g.data[6 + 14 * i + 12]));
+    }
+}
+
+// Written anew around a new icon and version, a stub keeps every resource
+// but its icon group 101, the icons only that group names, and its version
+// byte for byte; the new icon and version read back as given.
 void RewriteStub(const uint8_t* data, size_t size) {
-    std::vector<uint8_t> stub(data, data + size);
-    std::vector<Resource> before;
-    std::vector<uint8_t> out;
+    static const IconImage png = {{1, 1, 0, 0, 1, 0, 32, 0, 12, 0, 0, 0},
+                                  {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n', 0, 0, 0, 0}};
     VersionInfo info;
     info.version[0] = 1;
     info.versionText = "1.0";
     info.description = "Fuzz Screen Saver Installation";
     info.productName = "Fuzz Screen Saver";
     info.originalFilename = "Fuzz.exe";
+    std::vector<uint8_t> stub(data, data + size);
+    std::vector<Resource> before;
+    std::vector<uint8_t> out;
     try {
         before = ReadBack(stub);
-        out = WithIdentity(stub, Identity{{}, info});
+        out = WithIdentity(stub, Identity{{png}, info});
     } catch (const pkg::PackageError&) {
         return;
     }
-    before.erase(
-        std::remove_if(before.begin(), before.end(),
-                       [](const Resource& r) { return !r.type.named && r.type.id == RtVersion; }),
-        before.end());
     std::vector<Resource> after = ReadBack(out);
     IdentityView view = ReadIdentity(after);
     Require(view.hasVersion && view.fileVersion == "1.0.0.0" && view.strings.size() == 5);
-    after.erase(
-        std::remove_if(after.begin(), after.end(),
-                       [](const Resource& r) { return !r.type.named && r.type.id == RtVersion; }),
-        after.end());
-    std::stable_sort(before.begin(), before.end(), Before);
-    std::stable_sort(after.begin(), after.end(), Before);
-    Require(std::equal(before.begin(), before.end(), after.begin(), after.end(), Same));
+    Require(view.icon.size() == 1 && view.icon[0].present && view.icon[0].png &&
+            view.icon[0].bytes == png.bytes.size());
+    std::set<uint16_t> others, installers;
+    NamedIcons(before, others, installers);
+    for (const Resource& r : before) {
+        bool replaced =
+            (!r.type.named && r.type.id == RtVersion) ||
+            (IsIcon(r, RtGroupIcon) && r.name.id == InstallerIconGroup) ||
+            (IsIcon(r, RtIcon) && installers.count(r.name.id) && !others.count(r.name.id));
+        if (!replaced)
+            Require(Has(after, r));
+    }
 }
 
 } // namespace
