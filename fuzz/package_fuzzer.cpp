@@ -31,7 +31,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     pkg::MemoryBytes file(data, size);
     for (const char* name : InstallerNames) {
         saverpack::Examination x = saverpack::Examine(file, name);
-        saverpack::CheckStreams(file, x);
+        // The streams decode alike whatever the installer's name: once is
+        // enough, and decoding is most of the time an input takes.
+        if (name == InstallerNames[0])
+            saverpack::CheckStreams(file, x);
         if (!x.CanExtract())
             continue;
         // Examine must have refused every name the last guard would refuse.

@@ -34,6 +34,7 @@ enum : uint32_t {
     SizeOfImageInOptional = 56,
     ResourceDirectoryInOptional = 96 + 2 * 8,
     DataAlignment = 8,
+    MostFileAlignment = 0x10000,
     LongestResourceName = 256,
 };
 
@@ -552,9 +553,12 @@ std::vector<uint8_t> WithIdentity(const std::vector<uint8_t>& stub, const Identi
     std::vector<uint8_t> out(stub.begin(), stub.begin() + layout.rsrcOffset);
     uint32_t fileAlignment = ReadLe32(&out[optional + FileAlignmentInOptional]);
     uint32_t sectionAlignment = ReadLe32(&out[optional + SectionAlignmentInOptional]);
-    if (fileAlignment == 0 || sectionAlignment == 0 ||
+    // The format allows a file alignment up to 64 KiB; a larger one would
+    // pad the section to gigabytes.
+    if (fileAlignment == 0 || fileAlignment > MostFileAlignment || sectionAlignment == 0 ||
         layout.rsrcOffset < layout.peOffset + PeToSections + 40u * sectionCount)
-        throw pkg::PackageError("the stub's headers give no alignment or lie past .rsrc");
+        throw pkg::PackageError("the stub's headers give no alignment, one above 64 KiB, or "
+                                "lie past .rsrc");
     header = &out[layout.peOffset + PeToSections + 40u * (sectionCount - 1)];
     uint32_t oldRawSize = ReadLe32(header + 16);
     uint32_t rawSize = uint32_t(AlignUp(section.size(), fileAlignment));
