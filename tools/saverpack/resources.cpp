@@ -1,7 +1,7 @@
 #include "tools/saverpack/resources.h"
 
 #include "package/format.h"
-#include "tools/saverpack/files.h"
+#include "tools/saverpack/failure.h"
 #include "tools/saverpack/names.h"
 
 #include <algorithm>
