@@ -210,7 +210,16 @@ Source SourceOf(const std::string& name, std::vector<uint8_t> bytes) {
             [held] { return std::move(*held); }};
 }
 
-MadeInstaller MakeInstaller(const MakeRequest& o, const MakeHooks& hooks) {
+namespace {
+
+// What create judges before it reads an input whole.
+struct Judged {
+    std::string title; // Windows-1252
+    Identity identity;
+    std::vector<Input> inputs;
+};
+
+Judged Judge(const MakeRequest& o, const MakeHooks& hooks) {
     std::string nameError = InstallerNameError(o.outName);
     if (!nameError.empty())
         throw Failure(o.out + ": " + nameError, 2).About("name");
@@ -219,13 +228,39 @@ MadeInstaller MakeInstaller(const MakeRequest& o, const MakeHooks& hooks) {
     for (const std::string& w : InstallerNameWarnings(o.outName))
         if (hooks.warn)
             hooks.warn(w);
-    std::string title, bad;
-    if (!TitleProblem(o.title).empty() || !Utf8ToWindows1252(o.title, title, bad))
+    Judged j;
+    std::string bad;
+    if (!TitleProblem(o.title).empty() || !Utf8ToWindows1252(o.title, j.title, bad))
         throw Failure(TitleProblem(o.title), 2).About("title");
+    j.identity = IdentityOf(o);
+    j.inputs = GatherInputs(o);
+    return j;
+}
 
+PackedEntry Placed(const MakeRequest& o, const Input& input, uint32_t index) {
+    return {
+        input.shown,
+        InstalledPath(NamesOf(o.outName), index, uint16_t(o.firstNumber), input.extension.c_str()),
+        input.size, 0, false};
+}
+
+} // namespace
+
+MakePlan PlanInstaller(const MakeRequest& o, const MakeHooks& hooks) {
+    Judged j = Judge(o, hooks);
+    MakePlan plan;
+    for (size_t i = 0; i < j.inputs.size(); ++i)
+        plan.entries.push_back(Placed(o, j.inputs[i], uint32_t(i)));
+    plan.identity = std::move(j.identity);
+    return plan;
+}
+
+MadeInstaller MakeInstaller(const MakeRequest& o, const MakeHooks& hooks) {
+    Judged judged = Judge(o, hooks);
+    const std::string& title = judged.title;
+    const std::vector<Input>& inputs = judged.inputs;
     MadeInstaller made;
-    made.identity = IdentityOf(o);
-    std::vector<Input> inputs = GatherInputs(o);
+    made.identity = std::move(judged.identity);
     std::vector<uint8_t> stub = LoadStub(o);
     if (!made.identity.icon.empty() || made.identity.version) {
         try {
@@ -260,13 +295,10 @@ MadeInstaller MakeInstaller(const MakeRequest& o, const MakeHooks& hooks) {
         throw Failure(o.out + ": " + e.what());
     }
     StampChecksum(made.bytes);
-    InstallerNames names = NamesOf(o.outName);
     for (size_t i = 0; i < inputs.size(); ++i) {
-        const pkg::EntryToWrite& e = package.entries[i];
-        made.entries.push_back(
-            {inputs[i].shown,
-             InstalledPath(names, uint32_t(i), package.firstFileNumber, e.extension.c_str()),
-             inputs[i].size, e.stored.size(), e.originalSize != 0});
+        made.entries.push_back(Placed(o, inputs[i], uint32_t(i)));
+        made.entries.back().stored = package.entries[i].stored.size();
+        made.entries.back().compressed = package.entries[i].originalSize != 0;
     }
     return made;
 }

@@ -86,6 +86,14 @@ struct MadeInstaller {
     Identity identity;
 };
 
+// The installed names and sizes of what `request` would make, judged as
+// MakeInstaller judges it, without reading an input whole (but the icon).
+struct MakePlan {
+    std::vector<PackedEntry> entries; // stored sizes 0
+    Identity identity;
+};
+MakePlan PlanInstaller(const MakeRequest& request, const MakeHooks& hooks = {});
+
 // Throws Failure, with `input` naming what it is about, on the first input
 // that cannot be carried out; exitCode 2 for what the author must change
 // in the request itself.
