@@ -411,6 +411,8 @@ async function openInstaller(file) {
     ? [["file version", list.version.fileVersion], ["product version", list.version.productVersion]].concat(Object.entries(list.version.strings))
     : [["version", "(none)"]];
   factList($("opened-version"), version);
+  if (!result.sound)
+    showError("installer", file.name + ": the package has problems; the verdict below names them");
   $("opened-verdict").textContent = result.verdict;
   $("opened-verdict").className = "lines " + (result.sound ? "sound" : "unsound");
   $("opened-json").textContent = result.json;
