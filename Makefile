@@ -51,9 +51,11 @@ demo: all
 package: all
 	@BUILD=$(abspath $(BUILD)) scripts/package
 
-# The pictures in docs/: needs a virtual display and ImageMagick, which only
-# this target installs.
-screenshots: all
+# The pictures in docs/: the page's in headless Chromium, which needs no
+# Wine; then the installer's, which need a virtual display and ImageMagick,
+# which only this target installs.
+screenshots: all web
+	@BUILD=$(abspath $(BUILD)) scripts/screenshots-web
 	@scripts/install-deps --screenshots
 	@scripts/screenshots
 

@@ -129,7 +129,8 @@ async function updatePreview() {
   const state = formState();
   if (!state.saver) {
     clearErrors();
-    $("preview-names").textContent = "Choose a saver to see where each file will go.";
+    $("preview-names").hidden = true;
+    $("preview-empty").hidden = false;
     for (const id of ["preview-size", "preview-caption", "preview-caption-2", "preview-confirmation", "preview-completion"])
       $(id).textContent = "";
     lines($("preview-warnings"), []);
@@ -148,9 +149,16 @@ async function updatePreview() {
     showFailure(result.error);
     return;
   }
-  $("preview-names").textContent = result.entries
-    .map((e) => "  " + e.place.padEnd(52) + " " + e.shown + ", " + e.sizeText + " bytes")
-    .join("\n");
+  const rows = result.entries.map((e) => {
+    const row = document.createElement("tr");
+    cell(row, e.place, "path");
+    cell(row, e.shown);
+    cell(row, e.sizeText, "n");
+    return row;
+  });
+  $("preview-names").tBodies[0].replaceChildren(...rows);
+  $("preview-names").hidden = false;
+  $("preview-empty").hidden = true;
   $("preview-size").textContent = "Install size: " + result.installSizeText + " bytes";
   $("preview-caption").textContent = result.caption;
   $("preview-caption-2").textContent = result.caption;
