@@ -219,6 +219,53 @@ class PageTest(unittest.TestCase):
                     self.assertEqual(s.element("opened-verdict").text + "\n",
                                      saverpack(d, "verify", name).stdout)
 
+    def test_every_control_has_its_label_and_the_keyboard_reaches_it(self):
+        s = self.session
+        labels = ["Saver", "Data file", "More files", "Title", "Installer file name", "Icon",
+                  "Product version", "Company", "Description", "Copyright", "Compression",
+                  "Open an installer"]
+        controls = s.js("""return [...document.querySelectorAll('label')]
+            .map(l => [l.textContent, l.control ? l.control.id : null])""")
+        self.assertEqual(sorted(text for text, id in controls if id), sorted(labels))
+        # Tab from the top reaches each of them, and the focused one is outlined.
+        s.js("document.activeElement.blur(); window.focus()")
+        reached, outlined = set(), set()
+        body = s.driver.find_element(By.TAG_NAME, "body")
+        for _ in range(40):
+            body.send_keys("\ue004")  # Tab
+            id, outline = s.js("const e = document.activeElement;"
+                               "return [e.id, getComputedStyle(e).outlineStyle]")
+            reached.add(id)
+            if outline != "none":
+                outlined.add(id)
+        wanted = {id for _, id in controls if id} | {"make-button"}
+        self.assertEqual(wanted - reached, set())
+        self.assertEqual(wanted - outlined, set())
+
+    def test_cancel_and_a_module_failure_leave_the_page_usable(self):
+        s, d = self.session, self.dir
+        big = d / "big.bin"
+        with open(big, "wb") as f:
+            for i in range(24):
+                f.write((AQUARIUM / "background.bmp").read_bytes())
+        s.fill({"saver": d / "aquarium.scr", "data": big, "title": "Fish"})
+        s.element("make-button").click()
+        s.wait(lambda: s.js("return document.getElementById('bar').value") > 0)
+        s.element("cancel").click()
+        s.wait(lambda: s.element("progress").get_attribute("hidden") is not None)
+        self.assertIn("Cancelled", s.element("make-error").text)
+        self.assertTrue(s.element("result").get_attribute("hidden"))
+        # A request the module cannot take fails inside it; the page says so
+        # and starts a new one.
+        failed = s.driver.execute_async_script(
+            "const done = arguments[0];"
+            "ask({kind: 'make', form: {files: []}}).then(() => done('taken'), e => done(e.message))")
+        self.assertNotEqual(failed, "taken")
+        s.fill({"level": "store"})
+        s.make()
+        self.assertEqual(s.element("make-error").text, "")
+        self.assertFalse(s.element("result").get_attribute("hidden"))
+
     def test_no_request_leaves_the_page(self):
         s, d = self.session, self.dir
         list(s.requests())  # what the browser did before the page was opened

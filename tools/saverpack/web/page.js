@@ -93,8 +93,11 @@ function formState() {
   };
 }
 
-function clearErrors() {
-  for (const place of Object.values(errorPlaces).concat(["make"])) showError(place, "");
+// The preview clears only the inputs' errors: what the last attempt to
+// make said (a failure, Cancelled) stays until the form changes.
+function clearErrors(withMake = true) {
+  for (const place of Object.values(errorPlaces)) showError(place, "");
+  if (withMake) showError("make", "");
 }
 
 function showError(place, message) {
@@ -128,7 +131,7 @@ async function updatePreview() {
   const asked = ++previewAsked;
   const state = formState();
   if (!state.saver) {
-    clearErrors();
+    clearErrors(false);
     $("preview-names").hidden = true;
     $("preview-empty").hidden = false;
     for (const id of ["preview-size", "preview-caption", "preview-caption-2", "preview-confirmation", "preview-completion"])
@@ -144,7 +147,7 @@ async function updatePreview() {
     return;
   }
   if (asked !== previewAsked) return;
-  clearErrors();
+  clearErrors(false);
   if (result.error) {
     showFailure(result.error);
     return;
@@ -250,6 +253,7 @@ let downloadUrl = null;
 let making = null; // the request's id while it runs
 
 function hideResult() {
+  showError("make", "");
   $("result").hidden = true;
   if (downloadUrl) URL.revokeObjectURL(downloadUrl);
   downloadUrl = null;
