@@ -219,6 +219,29 @@ class PageTest(unittest.TestCase):
                     self.assertEqual(s.element("opened-verdict").text + "\n",
                                      saverpack(d, "verify", name).stdout)
 
+    def test_more_files_keep_their_order_and_the_name_follows_the_title(self):
+        s, d = self.session, self.dir
+        (d / "notes.txt").write_text("notes\n" * 100)
+        s.fill({"saver": d / "aquarium.scr", "data": d / "sprites.bmp", "title": "My Aquarium",
+                "files": [d / "background.bmp", d / "aquarium.ico", d / "notes.txt"]})
+        places = lambda: s.js("return [...document.querySelectorAll('#preview-names tbody tr')]"
+                              ".map(r => r.cells[0].textContent)")
+        self.assertEqual(s.element("name").get_attribute("value"), "MyAquarium.exe")
+        self.assertEqual(places()[0], "MYAQUARIUM.SCR in the Windows directory")
+        s.driver.find_element(By.CSS_SELECTOR, "button[aria-label='Remove aquarium.ico']").click()
+        s.fill({"name": "Tank.exe"})
+        s.fill({"title": "Fish Tank"})  # the name typed stays
+        self.assertEqual(s.element("name").get_attribute("value"), "Tank.exe")
+        self.assertEqual(places(), ["TANK.SCR in the Windows directory",
+                                    "...\\TORVANIX\\MOREVANE\\Tank\\Tank.DAT",
+                                    "...\\TORVANIX\\MOREVANE\\Tank\\FILE0001.BMP",
+                                    "...\\TORVANIX\\MOREVANE\\Tank\\FILE0002.TXT"])
+        s.make()
+        cli = saverpack(d, "create", "-o", "Tank.exe", "--title", "Fish Tank", "--saver",
+                        "aquarium.scr", "--data", "sprites.bmp", "background.bmp", "notes.txt")
+        self.assertEqual(cli.returncode, 0, cli.stderr)
+        self.assertEqual(s.download(s.element("download")), (d / "Tank.exe").read_bytes())
+
     def test_every_control_has_its_label_and_the_keyboard_reaches_it(self):
         s = self.session
         labels = ["Saver", "Data file", "More files", "Title", "Installer file name", "Icon",
