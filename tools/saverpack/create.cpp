@@ -192,7 +192,7 @@ Identity IdentityOf(const MakeRequest& o) {
     Identity identity;
     identity.version = VersionOf(o);
     if (o.icon) {
-        o.icon->size();
+        o.icon->size(); // as for every input, a missing file is told before it is read
         try {
             identity.icon = ParseIconFile(o.icon->load(), o.icon->shown);
         } catch (Failure& e) {
@@ -201,16 +201,6 @@ Identity IdentityOf(const MakeRequest& o) {
     }
     return identity;
 }
-
-} // namespace
-
-Source SourceOf(const std::string& name, std::vector<uint8_t> bytes) {
-    auto held = std::make_shared<std::vector<uint8_t>>(std::move(bytes));
-    return {name, name, [held] { return uint64_t(held->size()); },
-            [held] { return std::move(*held); }};
-}
-
-namespace {
 
 // What create judges before it reads an input whole.
 struct Judged {
@@ -245,6 +235,12 @@ PackedEntry Placed(const MakeRequest& o, const Input& input, uint32_t index) {
 }
 
 } // namespace
+
+Source SourceOf(const std::string& name, std::vector<uint8_t> bytes) {
+    auto held = std::make_shared<std::vector<uint8_t>>(std::move(bytes));
+    return {name, name, [held] { return uint64_t(held->size()); },
+            [held] { return std::move(*held); }};
+}
 
 MakePlan PlanInstaller(const MakeRequest& o, const MakeHooks& hooks) {
     Judged j = Judge(o, hooks);

@@ -31,12 +31,18 @@ std::vector<uint8_t> BytesOf(const val& array) {
 }
 
 // A file from the page: {name, size} for a preview, {name, bytes} to make.
-Source SourceFrom(const val& file) {
+// Once the module holds its own copy of the bytes, the page's is let go, so
+// that a large input is not held twice while it is packed.
+Source SourceFrom(val file) {
     std::string name = file["name"].as<std::string>();
-    val bytes = file["bytes"];
-    uint64_t size = bytes.isUndefined() ? uint64_t(file["size"].as<double>())
-                                        : uint64_t(bytes["length"].as<double>());
-    return {name, name, [size] { return size; }, [bytes] { return BytesOf(bytes); }};
+    uint64_t size = file["bytes"].isUndefined() ? uint64_t(file["size"].as<double>())
+                                                : uint64_t(file["bytes"]["length"].as<double>());
+    return {name, name, [size] { return size; },
+            [file]() mutable {
+                std::vector<uint8_t> bytes = BytesOf(file["bytes"]);
+                file.set("bytes", val::null());
+                return bytes;
+            }};
 }
 
 std::optional<std::string> TextField(const val& request, const char* name) {
@@ -106,7 +112,7 @@ val Strings(const std::vector<std::string>& strings) {
     return array;
 }
 
-val EntryLines(const MakeRequest& request, const std::vector<PackedEntry>& entries) {
+val EntryLines(const std::vector<PackedEntry>& entries) {
     val lines = val::array();
     for (const PackedEntry& e : entries) {
         val line = val::object();
@@ -117,7 +123,6 @@ val EntryLines(const MakeRequest& request, const std::vector<PackedEntry>& entri
         line.set("sizeText", Thousands(e.size));
         lines.call<void>("push", line);
     }
-    (void)request;
     return lines;
 }
 
@@ -135,7 +140,7 @@ val Preview(val r) {
             installSize += uint32_t(e.size);
         UserTexts texts =
             TextsTheUserSees(request.outName, request.title, installSize, ShownWindowsDirectory);
-        result.set("entries", EntryLines(request, plan.entries));
+        result.set("entries", EntryLines(plan.entries));
         result.set("installSize", double(installSize));
         result.set("installSizeText", Thousands(installSize));
         result.set("caption", texts.caption);
@@ -162,8 +167,8 @@ val Make(val r, val progress) {
         MadeInstaller made = MakeInstaller(request, hooks);
         MadeBytes = std::move(made.bytes);
         std::chrono::duration<double> seconds = std::chrono::steady_clock::now() - start;
-        result.set("installer", val(emscripten::typed_memory_view(MadeBytes.size(),
-                                                                  MadeBytes.data())));
+        result.set("installer",
+                   val(emscripten::typed_memory_view(MadeBytes.size(), MadeBytes.data())));
         result.set("summary", SummaryText(request, made, MadeBytes.size(), seconds.count()));
         result.set("seconds", seconds.count());
         result.set("warnings", Strings(warnings));
@@ -273,10 +278,8 @@ val Extract(unsigned target) {
         if (target >= Opened.targets.size())
             throw Failure("no such file in the installer");
         pkg::MemoryBytes file(Opened.bytes);
-        Extracted =
-            RestoredBytes(file, Opened.x.entries[Opened.targets[target].entry].entry);
-        result.set("bytes",
-                   val(emscripten::typed_memory_view(Extracted.size(), Extracted.data())));
+        Extracted = RestoredBytes(file, Opened.x.entries[Opened.targets[target].entry].entry);
+        result.set("bytes", val(emscripten::typed_memory_view(Extracted.size(), Extracted.data())));
     });
 }
 

@@ -239,8 +239,10 @@ for (const zone of document.querySelectorAll(".drop")) {
     zone.classList.remove("over");
     const files = [...e.dataTransfer.files];
     if (!files.length) return;
+    if (input === "files") return files.forEach((f) => chooseFile("files", f));
+    // The control shows the file dropped on it, as if it had been chosen.
+    if (files.length === 1) $(input).files = e.dataTransfer.files;
     if (input === "installer") openInstaller(files[0]);
-    else if (input === "files") files.forEach((f) => chooseFile("files", f));
     else chooseFile(input, files[0]);
   });
 }
