@@ -143,7 +143,9 @@ async function updatePreview() {
   try {
     result = await ask({ kind: "preview", form: state });
   } catch (e) {
-    if (asked === previewAsked) showError("make", "The page's module failed: " + e.message + ". Try again.");
+    // A preview cancelled with the worker is asked again by Cancel itself.
+    if (asked === previewAsked && e.message !== "cancelled")
+      showError("make", "The page's module failed: " + e.message + ". Try again.");
     return;
   }
   if (asked !== previewAsked) return;
