@@ -242,6 +242,27 @@ class PageTest(unittest.TestCase):
         self.assertEqual(cli.returncode, 0, cli.stderr)
         self.assertEqual(s.download(s.element("download")), (d / "Tank.exe").read_bytes())
 
+    def test_a_file_dropped_on_a_field_is_taken_there(self):
+        s, d = self.session, self.dir
+        made = saverpack(d, "create", "-o", "Drop.exe", "--title", "Dropped", "--saver",
+                         "aquarium.scr")
+        self.assertEqual(made.returncode, 0, made.stderr)
+        # Files the browser has read from disk, dropped as a user drops them.
+        s.fill({"files": [d / "Drop.exe", d / "aquarium.scr"]})
+        drop = """const [file, field] = [form.files.shift(), arguments[0]];
+            const carried = new DataTransfer(); carried.items.add(file);
+            field.closest('.drop').dispatchEvent(
+                new DragEvent('drop', {dataTransfer: carried, bubbles: true}));
+            showFiles();"""
+        s.js(drop, s.element("installer"))
+        s.wait(lambda: s.element("opened-title").text == "Dropped")
+        s.js(drop, s.element("saver"))
+        s.fill({"title": "Fish"})
+        self.assertEqual(s.js("return document.getElementById('saver').files[0].name"),
+                         "aquarium.scr")
+        self.assertEqual(s.element("preview-names").find_element(By.CSS_SELECTOR, "td").text,
+                         "FISH.SCR in the Windows directory")
+
     def test_every_control_has_its_label_and_the_keyboard_reaches_it(self):
         s = self.session
         labels = ["Saver", "Data file", "More files", "Title", "Installer file name", "Icon",
