@@ -7,10 +7,11 @@
 BUILD   ?= build
 HOST    := $(BUILD)/host
 WIN32   := $(BUILD)/win32
+WEB     := $(BUILD)/web
 JOBS    ?= $(shell nproc)
 CMAKE_FLAGS ?=
 
-.PHONY: all deps layoutcheck host win32 test demo package screenshots bench fuzz format clean
+.PHONY: all deps layoutcheck host win32 web test demo package screenshots bench fuzz format clean
 
 all: host
 
@@ -31,9 +32,16 @@ win32: layoutcheck
 host: win32
 	@cmake --build $(HOST) -j $(JOBS)
 
+# BUILD/web/saverpack.html: the page, one file, built with Debian's
+# emscripten, whose linker finds its node modules only through NODE_PATH.
+web: win32
+	@NODE_PATH=/usr/share/nodejs emcmake cmake -S tools/saverpack/web -B $(WEB) -G Ninja \
+	    -DSTUB=$(abspath $(WIN32))/installer.exe >/dev/null
+	@NODE_PATH=/usr/share/nodejs cmake --build $(WEB) -j $(JOBS)
+
 # Where this host cannot run Wine's 32-bit programs, the Wine tests run in
 # an emulated PC (scripts/in-vm); WINE_HOST=auto|native|vm picks the path.
-test: all
+test: all web
 	@BUILD=$(abspath $(BUILD)) JOBS=$(JOBS) scripts/run-tests
 
 demo: all
@@ -43,9 +51,11 @@ demo: all
 package: all
 	@BUILD=$(abspath $(BUILD)) scripts/package
 
-# The pictures in docs/: needs a virtual display and ImageMagick, which only
-# this target installs.
-screenshots: all
+# The pictures in docs/: the page's in headless Chromium, which needs no
+# Wine; then the installer's, which need a virtual display and ImageMagick,
+# which only this target installs.
+screenshots: all web
+	@BUILD=$(abspath $(BUILD)) scripts/screenshots-web
 	@scripts/install-deps --screenshots
 	@scripts/screenshots
 

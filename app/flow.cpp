@@ -39,20 +39,10 @@ static void GetInstallerPathOrEmpty(char* buffer) {
 
 static int Confirm(const char* caption) {
     char windows[PathSize];
-    char number[32];
     char text[MessageSize];
     GetWindowsDirectoryOrEmpty(windows);
     UppercaseAscii(windows);
-    CopyText(text, sizeof text, "This program will install ");
-    AppendText(text, sizeof text, SaverFileName);
-    AppendText(text, sizeof text, " (");
-    AppendText(text, sizeof text, SaverTitle);
-    AppendText(text, sizeof text, " Screen Saver) to ");
-    AppendText(text, sizeof text, windows);
-    AppendText(text, sizeof text,
-               " and will make it your default Screen Saver.  This installation will take ");
-    AppendText(text, sizeof text, FormatThousands(TotalInstallSize, number));
-    AppendText(text, sizeof text, " bytes.");
+    ComposeConfirmation(text, sizeof text, SaverFileName, SaverTitle, windows, TotalInstallSize);
     return MessageBoxA(NULL, text, caption, MB_OKCANCEL | MB_ICONINFORMATION) == IDOK;
 }
 
@@ -76,22 +66,10 @@ static void ReportFailure(const char* caption) {
 static void ReportCompletion(const char* caption) {
     char windows[PathSize];
     char installer[PathSize];
-    char baseName[PathSize];
-    char dataDirectory[PathSize];
     GetWindowsDirectoryOrEmpty(windows);
     GetInstallerPathOrEmpty(installer);
-    // The data files went there, so it fitted then; a cut name is still
-    // better shown than none.
-    if (!BaseName(installer, baseName, sizeof baseName))
-        baseName[0] = 0;
-    DataDirectoryOf(windows, baseName, dataDirectory, sizeof dataDirectory);
-    UppercaseAscii(dataDirectory);
-
     char text[MessageSize];
-    CopyText(text, sizeof text, "Installation Complete!\r\n\r\n");
-    AppendText(text, sizeof text, "Data files have also been installed in your ");
-    AppendText(text, sizeof text, dataDirectory);
-    AppendText(text, sizeof text, " directory.");
+    ComposeCompletion(text, sizeof text, windows, installer);
     MessageBoxA(NULL, text, caption, MB_OK | MB_ICONEXCLAMATION);
 }
 
@@ -120,8 +98,7 @@ void RunInstallation() {
     TrimTrailingBlanks(SaverTitle);
 
     char caption[CaptionSize];
-    CopyText(caption, sizeof caption, SaverTitle);
-    AppendText(caption, sizeof caption, " Screen Saver Installation");
+    ComposeCaption(caption, sizeof caption, SaverTitle);
 
     char installer[PathSize];
     GetInstallerPathOrEmpty(installer);

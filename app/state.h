@@ -2,11 +2,10 @@
 // order of the flow, and lives until the process ends.
 #pragma once
 
+#include "app/text.h"
 #include "platform/win.h"
 
 #include <stdint.h>
-
-enum { PathSize = 260, TitleBufferSize = 33, CaptionSize = 256, MessageSize = 512 };
 
 // Why an installation failed; the flow tells the user and exits with 1.
 enum InstallFailure {

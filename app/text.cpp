@@ -1,5 +1,6 @@
 #include "app/text.h"
 
+#include <stdarg.h>
 #include <string.h>
 
 int CopyText(char* dst, unsigned size, const char* src) {
@@ -86,4 +87,37 @@ int SaverFileNameOf(const char* fullPath, char* out, unsigned size) {
 int DataDirectoryOf(const char* windowsDirectory, const char* baseName, char* out, unsigned size) {
     return CopyText(out, size, windowsDirectory) && AppendBackslash(out, size) &&
            AppendText(out, size, "TORVANIX\\MOREVANE\\") && AppendText(out, size, baseName);
+}
+
+void JoinText(char* dst, unsigned size, ...) {
+    va_list texts;
+    va_start(texts, size);
+    dst[0] = 0;
+    for (const char* text; (text = va_arg(texts, const char*)) != NULL;)
+        AppendText(dst, size, text);
+    va_end(texts);
+}
+
+void ComposeConfirmation(char* text, unsigned size, const char* saverFileName, const char* title,
+                         const char* windowsDirectory, uint32_t totalInstallSize) {
+    char number[32];
+    JoinText(text, size, "This program will install ", saverFileName, " (", title,
+             " Screen Saver) to ", windowsDirectory,
+             " and will make it your default Screen Saver.  This installation will take ",
+             FormatThousands(totalInstallSize, number), " bytes.", NULL);
+}
+
+void ComposeCompletion(char* text, unsigned size, const char* windowsDirectory,
+                       const char* installerPath) {
+    char baseName[PathSize];
+    char dataDirectory[PathSize];
+    // The data files went there, so it fitted then; a cut name is still
+    // better shown than none.
+    if (!BaseName(installerPath, baseName, sizeof baseName))
+        baseName[0] = 0;
+    DataDirectoryOf(windowsDirectory, baseName, dataDirectory, sizeof dataDirectory);
+    UppercaseAscii(dataDirectory);
+    JoinText(text, size,
+             "Installation Complete!\r\n\r\nData files have also been installed in your ",
+             dataDirectory, " directory.", NULL);
 }

@@ -5,11 +5,18 @@
 // fitted: a message may be shown cut, a path that was cut is never used.
 #pragma once
 
+#include <stddef.h>
 #include <stdint.h>
+
+enum { PathSize = 260, TitleBufferSize = 33, CaptionSize = 256, MessageSize = 512 };
 
 // Copies or appends `src`, as much as fits; 1 when all of it fitted, else 0.
 int CopyText(char* dst, unsigned size, const char* src);
 int AppendText(char* dst, unsigned size, const char* src);
+
+// Copies the texts given, up to a NULL, one after another, as much as
+// fits; `size` must be at least 1.
+void JoinText(char* dst, unsigned size, ...);
 
 // Appends "\" unless `dst` already ends with one; 0 when it does not fit.
 int AppendBackslash(char* dst, unsigned size);
@@ -35,3 +42,20 @@ int SaverFileNameOf(const char* fullPath, char* out, unsigned size);
 // The directory of the data files: the Windows directory, a backslash if it
 // has none, TORVANIX\MOREVANE\ and `baseName`. 0 when it does not fit.
 int DataDirectoryOf(const char* windowsDirectory, const char* baseName, char* out, unsigned size);
+
+// What the user is told, each into a buffer of `size` bytes, cut when it
+// does not fit. The caption of every box: the title and " Screen Saver
+// Installation".
+static inline void ComposeCaption(char* caption, unsigned size, const char* title) {
+    JoinText(caption, size, title, " Screen Saver Installation", NULL);
+}
+
+// The question before anything is installed; `windowsDirectory` as it is to
+// be shown.
+void ComposeConfirmation(char* text, unsigned size, const char* saverFileName, const char* title,
+                         const char* windowsDirectory, uint32_t totalInstallSize);
+
+// The message once all is installed, naming the data directory below
+// `windowsDirectory` that `installerPath`'s base name gives.
+void ComposeCompletion(char* text, unsigned size, const char* windowsDirectory,
+                       const char* installerPath);

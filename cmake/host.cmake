@@ -37,7 +37,7 @@ set_tests_properties(in_vm PROPERTIES LABELS vm TIMEOUT 900 SKIP_RETURN_CODE 77)
 set(SAVERPACK_MAINTAINER "The Torvanix screen saver maintainers <maintainers@torvanix.example>")
 
 # SKIP_SUBDIRS lets a developer build some parts while another is half-made.
-foreach(dir examples/aquarium tests/unit decoder tools/saverpack tests/saverpack tests/package bench fuzz
+foreach(dir examples/aquarium tests/unit decoder tools/saverpack tests/saverpack tests/package tests/web bench fuzz
     tests/e2e)
   if(EXISTS ${CMAKE_SOURCE_DIR}/${dir}/CMakeLists.txt AND NOT dir IN_LIST SKIP_SUBDIRS)
     add_subdirectory(${dir})

@@ -8,6 +8,7 @@
 #include "tools/saverpack/examine.h"
 #include "tools/saverpack/names.h"
 #include "tools/saverpack/resources.h"
+#include "tests/saverpack/icon_files.h"
 #include "tests/saverpack/tool_run.h"
 
 #include <functional>
@@ -15,6 +16,7 @@
 namespace {
 
 using namespace saverpack;
+using tooltest::Png;
 
 TEST(Title, TakesWhatWindows1252HoldsUpTo32Characters) {
     const struct {
@@ -270,6 +272,50 @@ TEST(Version, ReadsBackWhatItWrites) {
 
 // A second icon replaces the first: no image of the first is left, the
 // ids start again at 1, and the rest of the stub's resources stay.
+TEST(IconFile, ASquarePngIsAnIconOfOneImageAndOtherPicturesAreNamed) {
+    auto withHeight = [](std::vector<uint8_t> png, uint32_t height) {
+        for (int i = 0; i < 4; ++i)
+            png[20 + i] = uint8_t(height >> (24 - 8 * i));
+        return png;
+    };
+    std::vector<uint8_t> cut = Png(32);
+    cut.resize(20);
+    const struct {
+        const char* name;
+        std::vector<uint8_t> file;
+        unsigned side; // 0: refused
+        const char* says;
+    } cases[] = {
+        {"PNG of 256", Png(256), 256, ""},
+        {"PNG of 16", Png(16), 16, ""},
+        {"PNG of 257", Png(257), 0, "is a PNG image of 257x257 pixels; an icon from a PNG must"},
+        {"PNG not square", withHeight(Png(32), 16), 0, "is a PNG image of 32x16 pixels"},
+        {"PNG cut short", cut, 0, "is a PNG image cut short"},
+        {"JPEG", {0xFF, 0xD8, 0xFF, 0xE0, 0, 0x10, 'J', 'F'}, 0, "is a JPEG image, not an icon"},
+        {"GIF", {'G', 'I', 'F', '8', '9', 'a', 1, 0}, 0, "is a GIF image, not an icon"},
+        {"BMP file", {'B', 'M', 0x36, 0, 0, 0, 0, 0}, 0, "is a BMP image, not an icon"},
+        {"WebP", {'R', 'I', 'F', 'F', 9, 0, 0, 0, 'W', 'E', 'B', 'P'}, 0, "is a WebP image"},
+        {"text", {'h', 'e', 'l', 'l', 'o', '!', '\n'}, 0, "is no .ico file"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        try {
+            std::vector<IconImage> images = ParseIconFile(c.file, "i.ico");
+            ASSERT_NE(c.side, 0u) << "taken";
+            ASSERT_EQ(images.size(), 1u);
+            EXPECT_TRUE(images[0].Png());
+            EXPECT_EQ(images[0].Width(), c.side);
+            EXPECT_EQ(images[0].Height(), c.side);
+            EXPECT_EQ(images[0].BitCount(), 32u); // 8-bit RGBA
+            EXPECT_EQ(images[0].bytes, c.file);
+        } catch (const Failure& e) {
+            EXPECT_EQ(c.side, 0u) << e.what();
+            EXPECT_EQ(std::string(e.what()).rfind(std::string("i.ico: ") + c.says, 0), 0u)
+                << e.what();
+        }
+    }
+}
+
 TEST(IconResources, ANewIconReplacesTheOldOneWhole) {
     auto image = [](uint8_t side, size_t size) {
         IconImage i{};

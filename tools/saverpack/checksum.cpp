@@ -3,7 +3,6 @@
 #include "package/format.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
 
 namespace saverpack {
@@ -13,7 +12,9 @@ namespace {
 // which keeps the checksum 64 bytes in.
 enum : uint32_t { OptionalHeaderFromPe = 24, ChecksumInOptionalHeader = 64, PeOffsetField = 60 };
 
-uint64_t FieldOffsetIn(const pkg::ByteSource& image, const std::string& shownName) {
+} // namespace
+
+uint64_t ChecksumFieldIn(const pkg::ByteSource& image, const std::string& shownName) {
     unsigned char bytes[4];
     if (image.ReadAt(PeOffsetField, bytes, 4) != 4)
         throw Failure(shownName + ": internal error: it has no PE header to keep a checksum in");
@@ -22,8 +23,6 @@ uint64_t FieldOffsetIn(const pkg::ByteSource& image, const std::string& shownNam
         throw Failure(shownName + ": internal error: it has no PE header to keep a checksum in");
     return field;
 }
-
-} // namespace
 
 uint64_t ChecksumFieldOffset(uint32_t peOffset) {
     return uint64_t(peOffset) + OptionalHeaderFromPe + ChecksumInOptionalHeader;
@@ -57,30 +56,8 @@ uint32_t PeChecksum(const pkg::ByteSource& file, uint64_t fieldOffset) {
 
 void StampChecksum(std::vector<uint8_t>& image) {
     pkg::MemoryBytes bytes(image);
-    uint64_t field = FieldOffsetIn(bytes, "the installer");
+    uint64_t field = ChecksumFieldIn(bytes, "the installer");
     WriteLe32(&image[size_t(field)], PeChecksum(bytes, field));
-}
-
-void StampChecksum(const fs::path& installer, const std::string& shownName) {
-    uint64_t field;
-    uint32_t wanted;
-    {
-        FileBytes file(installer);
-        field = FieldOffsetIn(file, shownName);
-        unsigned char held[4] = {};
-        file.ReadAt(field, held, 4);
-        wanted = PeChecksum(file, field);
-        if (ReadLe32(held) == wanted)
-            return;
-    } // closed before it is written, which Windows may require
-    unsigned char bytes[4];
-    WriteLe32(bytes, wanted);
-    std::fstream out(installer, std::ios::binary | std::ios::in | std::ios::out);
-    out.seekp(std::streamoff(field));
-    out.write(reinterpret_cast<const char*>(bytes), 4);
-    out.close();
-    if (!out)
-        throw Failure(shownName + ": cannot write it: " + std::strerror(errno));
 }
 
 } // namespace saverpack

@@ -4,7 +4,7 @@
 #pragma once
 
 #include "package/byte_source.h"
-#include "tools/saverpack/files.h"
+#include "tools/saverpack/failure.h"
 
 #include <cstdint>
 #include <string>
@@ -21,12 +21,12 @@ uint64_t ChecksumFieldOffset(uint32_t peOffset);
 // as zeros and an odd last byte as a word of its own, plus its length.
 uint32_t PeChecksum(const pkg::ByteSource& file, uint64_t fieldOffset);
 
+// Where `image` keeps its checksum; throws Failure naming `shownName` when
+// it has no PE header to keep one in.
+uint64_t ChecksumFieldIn(const pkg::ByteSource& image, const std::string& shownName);
+
 // Puts the right checksum into an installer image whose layout has been
 // checked, in memory.
 void StampChecksum(std::vector<uint8_t>& image);
-
-// The same for an installer file, written only when it is wrong; throws
-// Failure naming `shownName` when the file cannot be read or written.
-void StampChecksum(const fs::path& installer, const std::string& shownName);
 
 } // namespace saverpack

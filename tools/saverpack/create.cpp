@@ -1,18 +1,14 @@
-// saverpack create: inputs checked, compressed and decoded again, the
-// package written into a copy of the stub beside OUT with the checksum made
-// right, signed when asked, and renamed into place only when whole.
-#include "tools/saverpack/commands.h"
+// create's work on bytes: inputs checked, compressed and decoded again, the
+// package written into a copy of the stub with the checksum made right.
+#include "tools/saverpack/create.h"
 
-#include "package/writer.h"
-#include "platform/tool_os.h"
+#include "app/text.h"
 #include "tools/saverpack/checksum.h"
-#include "tools/saverpack/examine.h"
 #include "tools/saverpack/names.h"
-#include "tools/saverpack/resources.h"
 
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
+#include <memory>
 
 namespace saverpack {
 
@@ -35,10 +31,11 @@ const Level* LevelNamed(const std::string& name) {
 
 namespace {
 
-// Entry 0 is the saver, 1 the data file, 2 on the FILEs.
+// Entry 0 is the saver, 1 the data file, 2 on the files.
 struct Input {
-    std::string shown; // as given on the command line
-    fs::path path;
+    const Source* source;
+    std::string shown;
+    std::string role; // the request's field it came from
     uint64_t size = 0;
     std::string extension; // for entries 2 on: ".BMP"
 };
@@ -47,17 +44,18 @@ struct Input {
 // Windows-1252 and in capitals; none when the name has no '.' or ends with
 // one (Windows drops a trailing dot from a name).
 std::string ExtensionOf(const Input& input) {
-    std::string name = TextOf(input.path.filename());
+    const std::string& name = input.source->fileName;
     size_t dot = name.rfind('.');
     if (dot == std::string::npos || dot + 1 == name.size())
         return "";
     std::string extension, bad;
     if (!Utf8ToWindows1252(name.substr(dot), extension, bad))
-        throw Failure(input.shown + ": its extension holds " + bad, 2);
+        throw Failure(input.shown + ": its extension holds " + bad, 2).About(input.role);
     if (extension.size() > ExtensionSize)
         throw Failure(input.shown + ": its extension " + name.substr(dot) +
                           " is longer than the dot and three characters an entry can keep",
-                      2);
+                      2)
+            .About(input.role);
     for (char& c : extension)
         if (c >= 'a' && c <= 'z')
             c = char(c - 'a' + 'A');
@@ -65,39 +63,34 @@ std::string ExtensionOf(const Input& input) {
     extension.copy(field, ExtensionSize);
     std::string why = ExtensionProblem(field);
     if (!why.empty())
-        throw Failure(input.shown + ": its extension holds " + why, 2);
+        throw Failure(input.shown + ": its extension holds " + why, 2).About(input.role);
     return extension;
 }
 
 // What the format cannot hold is refused before anything is read whole.
 void CheckSize(Input& input) {
-    std::error_code error;
-    fs::file_status status = fs::status(input.path, error);
-    if (!fs::exists(status))
-        throw Failure(input.shown + ": cannot read it: no such file");
-    if (!fs::is_regular_file(status))
-        throw Failure(input.shown + ": is not a file");
-    input.size = fs::file_size(input.path, error);
-    if (error)
-        throw Failure(input.shown + ": cannot read it: " + error.message());
+    input.size = input.source->size();
     if (input.size == 0)
         throw Failure(input.shown + ": is empty; an entry of no bytes would end the package "
-                                    "directory");
+                                    "directory")
+            .About(input.role);
     if (input.size >= InstallerReadLimit)
-        throw Failure(input.shown + ": is 2 GiB or more; an entry must be smaller");
+        throw Failure(input.shown + ": is 2 GiB or more; an entry must be smaller")
+            .About(input.role);
 }
 
-std::vector<Input> GatherInputs(const CreateOptions& o) {
-    if (!o.files.empty() && o.data.empty())
+std::vector<Input> GatherInputs(const MakeRequest& o) {
+    if (!o.files.empty() && !o.data)
         throw Failure("each FILE becomes entry 2 or later, and entry 1 is always the data file: "
                       "give --data as well",
-                      2);
+                      2)
+            .About("data");
     std::vector<Input> inputs;
-    inputs.push_back({o.saver, PathOf(o.saver), 0, ""});
-    if (!o.data.empty())
-        inputs.push_back({o.data, PathOf(o.data), 0, ""});
-    for (const std::string& f : o.files)
-        inputs.push_back({f, PathOf(f), 0, ""});
+    inputs.push_back({&o.saver, o.saver.shown, "saver", 0, ""});
+    if (o.data)
+        inputs.push_back({&*o.data, o.data->shown, "data", 0, ""});
+    for (const Source& f : o.files)
+        inputs.push_back({&f, f.shown, "files", 0, ""});
     for (size_t i = 2; i < inputs.size(); ++i)
         inputs[i].extension = ExtensionOf(inputs[i]);
     for (Input& input : inputs)
@@ -105,59 +98,36 @@ std::vector<Input> GatherInputs(const CreateOptions& o) {
     return inputs;
 }
 
-std::vector<uint8_t> LoadStub(const CreateOptions& o) {
-    std::vector<uint8_t> stub =
-        o.stub.empty() ? std::vector<uint8_t>(EmbeddedStub, EmbeddedStub + EmbeddedStubSize)
-                       : ReadWholeFile(PathOf(o.stub), o.stub);
+std::vector<uint8_t> LoadStub(const MakeRequest& o) {
+    std::vector<uint8_t> stub = o.stub();
     try {
         pkg::CheckStubLayout(stub);
     } catch (const pkg::PackageError& e) {
-        throw Failure((o.stub.empty() ? std::string("the built-in stub") : o.stub) +
+        throw Failure((o.stubShown.empty() ? std::string("the built-in stub") : o.stubShown) +
                       ": cannot serve as the installer stub: " + e.what());
     }
     return stub;
 }
 
-// A bar over all the bytes to compress, redrawn a few times a second, on a
-// terminal only.
-class ProgressBar {
-  public:
-    ProgressBar(uint64_t total, bool shown) : total_(total), shown_(shown) {}
-    ~ProgressBar() {
-        if (drawn_)
-            std::fprintf(stderr, "\r%60s\r", "");
+// The bytes packed so far, passed on to the front end's hook.
+struct Progress {
+    const MakeHooks& hooks;
+    uint64_t total;
+    void Reached(uint64_t done) const {
+        if (hooks.progress)
+            hooks.progress(done, total);
     }
-    void Reached(uint64_t done) {
-        auto now = std::chrono::steady_clock::now();
-        if (!shown_ || total_ == 0 || (drawn_ && now - last_ < std::chrono::milliseconds(100)))
-            return;
-        last_ = now;
-        drawn_ = true;
-        const int Width = 30;
-        int filled = int(done * Width / total_);
-        std::fprintf(stderr, "\rcompressing [%-*s] %3d%%", Width, std::string(filled, '#').c_str(),
-                     int(done * 100 / total_));
-        std::fflush(stderr);
-    }
-
-  private:
-    uint64_t total_;
-    bool shown_;
-    bool drawn_ = false;
-    std::chrono::steady_clock::time_point last_;
 };
 
 // The stream when it is smaller, checked by decoding it again; the bytes as
 // they are otherwise.
-pkg::EntryToWrite Pack(std::vector<uint8_t> bytes, const Input& input, const CreateOptions& o,
-                       ProgressBar& bar, uint64_t doneBefore) {
+pkg::EntryToWrite Pack(std::vector<uint8_t> bytes, const Input& input, const MakeRequest& o,
+                       const Progress& bar, uint64_t doneBefore) {
     pkg::EntryToWrite entry;
     entry.extension = input.extension;
     if (!o.store) {
-        std::vector<uint8_t> stream = EncodeSmaller(bytes, o.level, [&](size_t done) {
-            StopIfInterrupted();
-            bar.Reached(doneBefore + done);
-        });
+        std::vector<uint8_t> stream =
+            EncodeSmaller(bytes, o.level, [&](size_t done) { bar.Reached(doneBefore + done); });
         if (!stream.empty()) {
             if (!DecodesTo(stream, bytes))
                 throw Failure(input.shown + ": internal error: its compressed stream does not "
@@ -177,62 +147,17 @@ std::string Percent(uint64_t part, uint64_t whole) {
     return text;
 }
 
-void PrintSummary(const CreateOptions& o, const std::vector<Input>& inputs,
-                  const pkg::PackageToWrite& package, const Identity& identity,
-                  uint64_t installerSize, double seconds) {
-    if (!identity.icon.empty()) {
-        std::string sizes;
-        for (const IconImage& image : identity.icon)
-            sizes += (sizes.empty() ? "" : ", ") + std::to_string(image.Width()) + "x" +
-                     std::to_string(image.Height()) + (image.Png() ? " PNG" : "");
-        std::printf("  icon: %s (%s)\n", o.icon.c_str(), sizes.c_str());
-    }
-    if (identity.version)
-        std::printf("  version information: %s\n", identity.version->versionText.empty()
-                                                       ? "without a version (0.0.0.0)"
-                                                       : identity.version->versionText.c_str());
-    InstallerNames names = NamesOf(TextOf(PathOf(o.out).filename()));
-    uint64_t in = 0;
-    for (size_t i = 0; i < inputs.size(); ++i) {
-        const pkg::EntryToWrite& e = package.entries[i];
-        std::vector<std::string> path =
-            InstalledPath(names, uint32_t(i), package.firstFileNumber, e.extension.c_str());
-        std::string place =
-            i == 0 ? path[0] + " in the Windows directory" : "...\\" + WindowsPath(path);
-        std::string method = e.originalSize ? "-> " + Thousands(e.stored.size()) + " (" +
-                                                  Percent(e.stored.size(), inputs[i].size) + ")"
-                                            : "stored";
-        std::printf("  %-52s %s, %s bytes %s\n", place.c_str(), inputs[i].shown.c_str(),
-                    Thousands(inputs[i].size).c_str(), method.c_str());
-        in += inputs[i].size;
-    }
-    std::printf("%s: %zu entr%s, %s bytes in, %s bytes out (%s), %.2f s\n", o.out.c_str(),
-                inputs.size(), inputs.size() == 1 ? "y" : "ies", Thousands(in).c_str(),
-                Thousands(installerSize).c_str(), Percent(installerSize, in).c_str(), seconds);
-}
-
-// Every file create reads, whatever it reads it for.
-std::vector<NamedFile> FilesRead(const CreateOptions& o) {
-    std::vector<NamedFile> read;
-    for (const std::string* name :
-         {&o.saver, &o.data, &o.stub, &o.icon, &o.key.cert, &o.key.key, &o.key.passFile})
-        if (!name->empty())
-            read.push_back({*name, PathOf(*name)});
-    for (const std::string& f : o.files)
-        read.push_back({f, PathOf(f)});
-    return read;
-}
-
 // The version resource's content, checked: a text or version Windows would
 // not show as given is refused, naming the installer it was meant for.
-std::optional<VersionInfo> VersionOf(const CreateOptions& o) {
+std::optional<VersionInfo> VersionOf(const MakeRequest& o) {
     if (!o.productVersion && !o.company && !o.description && !o.copyright)
         return std::nullopt;
     VersionInfo info;
     if (o.productVersion) {
         std::string why = VersionProblem(*o.productVersion, info.version);
         if (!why.empty())
-            throw Failure(o.out + ": --product-version " + *o.productVersion + ": " + why);
+            throw Failure(o.out + ": --product-version " + *o.productVersion + ": " + why)
+                .About("version");
         info.versionText = std::to_string(info.version[0]);
         size_t given = size_t(std::count(o.productVersion->begin(), o.productVersion->end(), '.'));
         for (size_t i = 1; i <= given; ++i)
@@ -240,78 +165,109 @@ std::optional<VersionInfo> VersionOf(const CreateOptions& o) {
     }
     const struct {
         const char* option;
+        const char* input;
         const std::optional<std::string>& given;
         std::string& field;
     } texts[] = {
-        {"--company", o.company, info.company},
-        {"--description", o.description, info.description},
-        {"--copyright", o.copyright, info.copyright},
+        {"--company", "company", o.company, info.company},
+        {"--description", "description", o.description, info.description},
+        {"--copyright", "copyright", o.copyright, info.copyright},
     };
     for (const auto& t : texts) {
         if (!t.given)
             continue;
         std::string why = VersionTextProblem(*t.given);
         if (!why.empty())
-            throw Failure(o.out + ": " + t.option + ": " + why);
+            throw Failure(o.out + ": " + t.option + ": " + why).About(t.input);
         t.field = *t.given;
     }
     if (!o.description)
         info.description = o.title + " Screen Saver Installation";
     info.productName = o.title + " Screen Saver";
-    info.originalFilename = TextOf(PathOf(o.out).filename());
+    info.originalFilename = o.outName;
     return info;
 }
 
-Identity IdentityOf(const CreateOptions& o) {
+Identity IdentityOf(const MakeRequest& o) {
     Identity identity;
     identity.version = VersionOf(o);
-    if (!o.icon.empty()) {
-        std::error_code error;
-        fs::file_status status = fs::status(PathOf(o.icon), error);
-        if (!fs::exists(status))
-            throw Failure(o.icon + ": cannot read it: no such file");
-        if (!fs::is_regular_file(status))
-            throw Failure(o.icon + ": is not a file");
-        identity.icon = ParseIconFile(ReadWholeFile(PathOf(o.icon), o.icon), o.icon);
+    if (o.icon) {
+        o.icon->size(); // as for every input, a missing file is told before it is read
+        try {
+            identity.icon = ParseIconFile(o.icon->load(), o.icon->shown);
+        } catch (Failure& e) {
+            throw e.About("icon");
+        }
     }
     return identity;
 }
 
-void Warn(const CreateOptions& o, const std::string& text) {
-    if (!o.quiet)
-        std::fprintf(stderr, "saverpack: warning: %s: %s\n", o.out.c_str(), text.c_str());
+// What create judges before it reads an input whole.
+struct Judged {
+    std::string title; // Windows-1252
+    Identity identity;
+    std::vector<Input> inputs;
+};
+
+Judged Judge(const MakeRequest& o, const MakeHooks& hooks) {
+    std::string nameError = InstallerNameError(o.outName);
+    if (!nameError.empty())
+        throw Failure(o.out + ": " + nameError, 2).About("name");
+    if (hooks.nameJudged)
+        hooks.nameJudged();
+    for (const std::string& w : InstallerNameWarnings(o.outName))
+        if (hooks.warn)
+            hooks.warn(w);
+    Judged j;
+    std::string bad;
+    if (!TitleProblem(o.title).empty() || !Utf8ToWindows1252(o.title, j.title, bad))
+        throw Failure(TitleProblem(o.title), 2).About("title");
+    j.identity = IdentityOf(o);
+    j.inputs = GatherInputs(o);
+    return j;
+}
+
+PackedEntry Placed(const MakeRequest& o, const Input& input, uint32_t index) {
+    return {
+        input.shown,
+        InstalledPath(NamesOf(o.outName), index, uint16_t(o.firstNumber), input.extension.c_str()),
+        input.size, 0, false};
 }
 
 } // namespace
 
-int Create(const CreateOptions& o) {
-    auto start = std::chrono::steady_clock::now();
-    fs::path out = PathOf(o.out);
-    std::string outName = TextOf(out.filename());
-    std::string nameError = InstallerNameError(outName);
-    if (!nameError.empty())
-        throw Failure(o.out + ": " + nameError, 2);
-    RefuseToReplaceAnInput(out, "the installer to write (" + o.out + ")", FilesRead(o));
-    for (const std::string& w : InstallerNameWarnings(outName))
-        Warn(o, w);
-    std::string title, bad;
-    if (!TitleProblem(o.title).empty() || !Utf8ToWindows1252(o.title, title, bad))
-        throw Failure(TitleProblem(o.title), 2);
+Source SourceOf(const std::string& name, std::vector<uint8_t> bytes) {
+    auto held = std::make_shared<std::vector<uint8_t>>(std::move(bytes));
+    return {name, name, [held] { return uint64_t(held->size()); },
+            [held] { return std::move(*held); }};
+}
 
-    Identity identity = IdentityOf(o);
-    std::vector<Input> inputs = GatherInputs(o);
+MakePlan PlanInstaller(const MakeRequest& o, const MakeHooks& hooks) {
+    Judged j = Judge(o, hooks);
+    MakePlan plan;
+    for (size_t i = 0; i < j.inputs.size(); ++i)
+        plan.entries.push_back(Placed(o, j.inputs[i], uint32_t(i)));
+    plan.identity = std::move(j.identity);
+    return plan;
+}
+
+MadeInstaller MakeInstaller(const MakeRequest& o, const MakeHooks& hooks) {
+    Judged judged = Judge(o, hooks);
+    const std::string& title = judged.title;
+    const std::vector<Input>& inputs = judged.inputs;
+    MadeInstaller made;
+    made.identity = std::move(judged.identity);
     std::vector<uint8_t> stub = LoadStub(o);
-    if (!identity.icon.empty() || identity.version) {
+    if (!made.identity.icon.empty() || made.identity.version) {
         try {
-            stub = WithIdentity(stub, identity);
+            stub = WithIdentity(stub, made.identity);
         } catch (const pkg::PackageError& e) {
-            throw Failure((o.stub.empty() ? std::string("the built-in stub") : o.stub) +
+            throw Failure((o.stubShown.empty() ? std::string("the built-in stub") : o.stubShown) +
                           ": cannot take the installer's icon and version: " + e.what());
         }
     }
-    std::error_code error;
-    if (fs::is_directory(out, error))
-        throw Failure(o.out + ": is a folder");
+    if (hooks.beforePacking)
+        hooks.beforePacking();
 
     pkg::PackageToWrite package;
     package.title = title;
@@ -320,66 +276,90 @@ int Create(const CreateOptions& o) {
     for (const Input& input : inputs)
         total += input.size;
     {
-        ProgressBar bar(total, !o.quiet && !o.store && toolos::StderrIsTerminal());
+        Progress bar{hooks, total};
         for (const Input& input : inputs) {
-            StopIfInterrupted();
-            package.entries.push_back(
-                Pack(ReadWholeFile(input.path, input.shown), input, o, bar, done));
+            bar.Reached(done);
+            package.entries.push_back(Pack(input.source->load(), input, o, bar, done));
             done += input.size;
         }
+        bar.Reached(done);
     }
 
-    std::vector<uint8_t> installer;
     try {
-        installer = pkg::WriteInstaller(stub, package);
+        made.bytes = pkg::WriteInstaller(stub, package);
     } catch (const pkg::PackageError& e) {
         throw Failure(o.out + ": " + e.what());
     }
-    StampChecksum(installer);
-    PendingFile unsigned_(out);
-    unsigned_.Open();
-    unsigned_.WriteAll(installer);
-    unsigned_.Close();
-    StopIfInterrupted();
-    if (o.key.cert.empty()) {
-        unsigned_.Commit();
-    } else {
-        PendingFile signed_(out);
-        SigningKey key = o.key;
-        key.description = o.title;
-        SignInstaller(unsigned_.Path(), signed_.Path(), key, o.out);
-        StopIfInterrupted();
-        signed_.Commit();
+    StampChecksum(made.bytes);
+    for (size_t i = 0; i < inputs.size(); ++i) {
+        made.entries.push_back(Placed(o, inputs[i], uint32_t(i)));
+        made.entries.back().stored = package.entries[i].stored.size();
+        made.entries.back().compressed = package.entries[i].originalSize != 0;
     }
-    std::chrono::duration<double> seconds = std::chrono::steady_clock::now() - start;
-    if (!o.quiet)
-        PrintSummary(o, inputs, package, identity, fs::file_size(out, error), seconds.count());
-    return 0;
+    return made;
 }
 
-int Sign(const std::string& installer, const SigningKey& key) {
-    fs::path path = PathOf(installer);
-    std::vector<NamedFile> read;
-    for (const std::string* name : {&key.cert, &key.key, &key.passFile})
-        if (!name->empty())
-            read.push_back({*name, PathOf(*name)});
-    RefuseToReplaceAnInput(path, "the installer to sign (" + installer + ")", read);
-    SigningKey k = key;
-    {
-        FileBytes file(path);
-        Examination x = Examine(file, TextOf(path.filename()));
-        if (x.signature.present)
-            throw Failure(installer + ": is signed already");
-        if (!x.where.found || x.directory.entries.empty())
-            throw Failure(installer + ": holds no package to sign");
-        k.description = TitleOf(x.directory);
-    } // closed before it is replaced, which Windows requires
-    PendingFile signed_(path);
-    SignInstaller(path, signed_.Path(), k, installer);
-    StopIfInterrupted();
-    signed_.Commit();
-    std::printf("%s: signed\n", installer.c_str());
-    return 0;
+std::string SummaryText(const MakeRequest& o, const MadeInstaller& made, uint64_t installerSize,
+                        double seconds) {
+    std::string out;
+    const Identity& identity = made.identity;
+    if (!identity.icon.empty()) {
+        std::string sizes;
+        for (const IconImage& image : identity.icon)
+            sizes += (sizes.empty() ? "" : ", ") + std::to_string(image.Width()) + "x" +
+                     std::to_string(image.Height()) + (image.Png() ? " PNG" : "");
+        AppendFormat(out, "  icon: %s (%s)\n", o.icon->shown.c_str(), sizes.c_str());
+    }
+    if (identity.version)
+        AppendFormat(out, "  version information: %s\n",
+                     identity.version->versionText.empty() ? "without a version (0.0.0.0)"
+                                                           : identity.version->versionText.c_str());
+    uint64_t in = 0;
+    for (const PackedEntry& e : made.entries) {
+        std::string place = e.path.size() == 1 ? e.path[0] + " in the Windows directory"
+                                               : "...\\" + WindowsPath(e.path);
+        std::string method =
+            e.compressed ? "-> " + Thousands(e.stored) + " (" + Percent(e.stored, e.size) + ")"
+                         : "stored";
+        AppendFormat(out, "  %-52s %s, %s bytes %s\n", place.c_str(), e.shown.c_str(),
+                     Thousands(e.size).c_str(), method.c_str());
+        in += e.size;
+    }
+    size_t count = made.entries.size();
+    AppendFormat(out, "%s: %zu entr%s, %s bytes in, %s bytes out (%s), %.2f s\n", o.out.c_str(),
+                 count, count == 1 ? "y" : "ies", Thousands(in).c_str(),
+                 Thousands(installerSize).c_str(), Percent(installerSize, in).c_str(), seconds);
+    return out;
+}
+
+UserTexts TextsTheUserSees(const std::string& outName, const std::string& title,
+                           uint32_t installSize, const std::string& windowsDirectory) {
+    // The installer's own buffers and code: what fits there is what it shows.
+    // The installer holds the title and knows its own name in Windows-1252.
+    std::string title1252, name1252, bad;
+    if (!Utf8ToWindows1252(title, title1252, bad))
+        title1252 = title;
+    if (!Utf8ToWindows1252(outName, name1252, bad))
+        name1252 = outName;
+    char saverTitle[TitleBufferSize] = {};
+    CopyText(saverTitle, sizeof saverTitle, title1252.c_str());
+    TrimTrailingBlanks(saverTitle);
+    char caption[CaptionSize], text[MessageSize];
+    ComposeCaption(caption, sizeof caption, saverTitle);
+    std::string path = windowsDirectory + "\\" + name1252;
+    char saverFileName[PathSize];
+    if (!SaverFileNameOf(path.c_str(), saverFileName, sizeof saverFileName))
+        saverFileName[0] = 0;
+    char windows[PathSize];
+    CopyText(windows, sizeof windows, windowsDirectory.c_str());
+    UppercaseAscii(windows);
+    UserTexts texts;
+    texts.caption = Windows1252ToUtf8(caption);
+    ComposeConfirmation(text, sizeof text, saverFileName, saverTitle, windows, installSize);
+    texts.confirmation = Windows1252ToUtf8(text);
+    ComposeCompletion(text, sizeof text, windowsDirectory.c_str(), path.c_str());
+    texts.completion = Windows1252ToUtf8(text);
+    return texts;
 }
 
 } // namespace saverpack

@@ -1,4 +1,5 @@
-// Where extract puts each entry: the installer's own places, below a folder.
+// Where extract puts each entry: the installer's own places, below a folder;
+// and what it puts there.
 #pragma once
 
 #include "tools/saverpack/examine.h"
@@ -19,6 +20,10 @@ struct ExtractTarget {
 // the folder (empty, ".", "..", or holding a separator, ':' or a control
 // character): the last guard of "nothing outside the folder".
 std::vector<ExtractTarget> PlanExtraction(const Examination& examination);
+
+// An entry's installed bytes, as RestoreEntry gives them; the entry must
+// be inFile, and a compressed one decodable.
+std::vector<uint8_t> RestoredBytes(const pkg::ByteSource& file, const PackageEntry& entry);
 
 // Whether `component` names exactly one entry of a folder.
 bool IsPlainName(const std::string& component);

@@ -3,6 +3,7 @@
 #include "app/text.h"
 
 #include <algorithm>
+#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 
@@ -280,6 +281,19 @@ std::string Thousands(uint64_t value) {
     if (value <= 0xFFFFFFFFu)
         return FormatThousands(uint32_t(value), text);
     return Thousands(value / 1000) + "," + std::to_string(1000 + value % 1000).substr(1);
+}
+
+void AppendFormat(std::string& out, const char* format, ...) {
+    va_list arguments, again;
+    va_start(arguments, format);
+    va_copy(again, arguments);
+    int length = std::vsnprintf(nullptr, 0, format, arguments);
+    va_end(arguments);
+    size_t at = out.size();
+    out.resize(at + size_t(length) + 1);
+    std::vsnprintf(&out[at], size_t(length) + 1, format, again);
+    va_end(again);
+    out.resize(at + size_t(length));
 }
 
 } // namespace saverpack

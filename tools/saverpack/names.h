@@ -61,6 +61,9 @@ std::string InstallerNameError(const std::string& fileName);
 // '.', or characters Windows does not allow in a file name.
 std::vector<std::string> InstallerNameWarnings(const std::string& fileName);
 
+// printf's text of `format` appended to `out`.
+void AppendFormat(std::string& out, const char* format, ...);
+
 // The decimal text of `value` with ',' between groups of three digits, as
 // the installer writes it (for the 32-bit values it shows).
 std::string Thousands(uint64_t value);

@@ -1,8 +1,8 @@
-// saverpack list and verify: what the installer will find, and whether it
+// What list and verify say: what the installer will find, and whether it
 // can rely on it.
-#include "tools/saverpack/commands.h"
+#include "tools/saverpack/report.h"
 
-#include "tools/saverpack/examine.h"
+#include "tools/saverpack/failure.h"
 
 #include <cstdio>
 
@@ -66,164 +66,129 @@ std::string IconText(const IconEntryView& icon) {
            (icon.present ? "" : " (missing)");
 }
 
-void PrintIdentity(const IdentityView& id) {
+void PrintIdentity(std::string& out, const IdentityView& id) {
     std::string icons;
     for (const IconEntryView& icon : id.icon)
         icons += (icons.empty() ? "" : ", ") + IconText(icon);
-    std::printf("  icon               %s\n", icons.empty() ? "(none)" : icons.c_str());
+    AppendFormat(out, "  icon               %s\n", icons.empty() ? "(none)" : icons.c_str());
     if (!id.hasVersion) {
-        std::printf("  version            (none)\n");
+        AppendFormat(out, "  version            (none)\n");
         return;
     }
-    std::printf("  file version       %s\n", id.fileVersion.c_str());
-    std::printf("  product version    %s\n", id.productVersion.c_str());
+    AppendFormat(out, "  file version       %s\n", id.fileVersion.c_str());
+    AppendFormat(out, "  product version    %s\n", id.productVersion.c_str());
     for (const auto& [key, value] : id.strings)
-        std::printf("  %-18s %s\n", Printable(key).c_str(), Printable(value).c_str());
+        AppendFormat(out, "  %-18s %s\n", Printable(key).c_str(), Printable(value).c_str());
 }
 
-void PrintIdentityJson(const IdentityView& id) {
-    std::printf("  \"icon\": [");
+void PrintIdentityJson(std::string& out, const IdentityView& id) {
+    AppendFormat(out, "  \"icon\": [");
     for (size_t i = 0; i < id.icon.size(); ++i) {
         const IconEntryView& icon = id.icon[i];
-        std::printf("%s\n    {\"width\": %u, \"height\": %u, \"bitCount\": %u, \"bytes\": %u, "
-                    "\"format\": \"%s\", \"id\": %u, \"present\": %s}",
-                    i ? "," : "", icon.width, icon.height, icon.bitCount, unsigned(icon.bytes),
-                    icon.png ? "png" : "bmp", unsigned(icon.id), icon.present ? "true" : "false");
+        AppendFormat(out,
+                     "%s\n    {\"width\": %u, \"height\": %u, \"bitCount\": %u, \"bytes\": %u, "
+                     "\"format\": \"%s\", \"id\": %u, \"present\": %s}",
+                     i ? "," : "", icon.width, icon.height, icon.bitCount, unsigned(icon.bytes),
+                     icon.png ? "png" : "bmp", unsigned(icon.id), icon.present ? "true" : "false");
     }
-    std::printf("%s],\n", id.icon.empty() ? "" : "\n  ");
+    AppendFormat(out, "%s],\n", id.icon.empty() ? "" : "\n  ");
     if (!id.hasVersion) {
-        std::printf("  \"version\": null,\n");
+        AppendFormat(out, "  \"version\": null,\n");
         return;
     }
-    std::printf("  \"version\": {\"fileVersion\": %s, \"productVersion\": %s, \"strings\": {",
-                JsonString(id.fileVersion).c_str(), JsonString(id.productVersion).c_str());
+    AppendFormat(out, "  \"version\": {\"fileVersion\": %s, \"productVersion\": %s, \"strings\": {",
+                 JsonString(id.fileVersion).c_str(), JsonString(id.productVersion).c_str());
     for (size_t i = 0; i < id.strings.size(); ++i)
-        std::printf("%s%s: %s", i ? ", " : "", JsonString(id.strings[i].first).c_str(),
-                    JsonString(id.strings[i].second).c_str());
-    std::printf("}},\n");
-}
-
-struct Opened {
-    fs::path path;
-    FileBytes file;
-    Examination x;
-    explicit Opened(const std::string& installer)
-        : path(PathOf(installer)), file(path), x(Examine(file, TextOf(path.filename()))) {}
-};
-
-std::string SignerOf(const Opened& o) {
-    if (!o.x.signature.present)
-        return "";
-    SignatureCheck c = CheckSignature(o.path, "");
-    return c.subject.empty() ? "(signed; " + c.detail + ")" : c.subject;
-}
-
-void PrintText(const std::string& installer, const Opened& o, const std::string& signer) {
-    const pkg::PackageDirectory& d = o.x.directory;
-    std::printf("%s\n", installer.c_str());
-    std::printf("  title              %s\n", Printable(TitleOf(d)).c_str());
-    std::printf("  first file number  %u\n", unsigned(d.firstFileNumber));
-    std::printf("  install size       %s bytes\n", Thousands(d.totalInstallSize).c_str());
-    std::printf("  signed by          %s\n", signer.empty() ? "(not signed)" : signer.c_str());
-    PrintIdentity(o.x.identity);
-    std::printf("\n  %5s  %-48s %13s %13s %13s  %-10s %6s\n", "entry", "installed as", "offset",
-                "stored", "original", "method", "ratio");
-    for (size_t i = 0; i < o.x.entries.size(); ++i) {
-        const PackageEntry& e = o.x.entries[i].entry;
-        std::printf("  %5zu  %-48s %13s %13s %13s  %-10s %6s\n", i,
-                    ShownPlace(o.x.entries[i]).c_str(), Thousands(e.FileOffset).c_str(),
-                    Thousands(e.StoredSize).c_str(), Thousands(pkg::InstalledSize(e)).c_str(),
-                    e.OriginalSize ? "compressed" : "stored", Ratio(e).c_str());
-    }
-}
-
-void PrintJson(const std::string& installer, const Opened& o, const std::string& signer) {
-    const pkg::PackageDirectory& d = o.x.directory;
-    std::printf("{\n  \"installer\": %s,\n", JsonString(installer).c_str());
-    std::printf("  \"title\": %s,\n", JsonString(TitleOf(d)).c_str());
-    std::printf("  \"firstFileNumber\": %u,\n", unsigned(d.firstFileNumber));
-    std::printf("  \"totalInstallSize\": %u,\n", unsigned(d.totalInstallSize));
-    std::printf("  \"totalInstallSizeText\": %s,\n",
-                JsonString(Thousands(d.totalInstallSize)).c_str());
-    std::printf("  \"signer\": %s,\n", signer.empty() ? "null" : JsonString(signer).c_str());
-    PrintIdentityJson(o.x.identity);
-    std::printf("  \"entries\": [");
-    for (size_t i = 0; i < o.x.entries.size(); ++i) {
-        const EntryView& v = o.x.entries[i];
-        const PackageEntry& e = v.entry;
-        std::printf("%s\n    {\"index\": %zu, \"path\": %s, \"inWindowsDirectory\": %s, "
-                    "\"fileOffset\": %u, \"storedSize\": %u, \"originalSize\": %u, "
-                    "\"method\": \"%s\", \"ratio\": %.4f}",
-                    i ? "," : "", i, JsonString(WindowsPath(v.path)).c_str(),
-                    i == 0 ? "true" : "false", unsigned(e.FileOffset), unsigned(e.StoredSize),
-                    unsigned(pkg::InstalledSize(e)), e.OriginalSize ? "compressed" : "stored",
-                    double(e.StoredSize) / double(pkg::InstalledSize(e)));
-    }
-    std::printf("%s]\n}\n", o.x.entries.empty() ? "" : "\n  ");
+        AppendFormat(out, "%s%s: %s", i ? ", " : "", JsonString(id.strings[i].first).c_str(),
+                     JsonString(id.strings[i].second).c_str());
+    AppendFormat(out, "}},\n");
 }
 
 } // namespace
 
-int List(const std::string& installer, bool json) {
-    Opened o(installer);
-    if (!o.x.where.found || o.x.directory.entries.empty()) {
-        for (const Finding& f : o.x.findings)
+std::string ListText(const std::string& installer, const Examination& x,
+                     const std::string& signer) {
+    std::string out;
+    const pkg::PackageDirectory& d = x.directory;
+    AppendFormat(out, "%s\n", installer.c_str());
+    AppendFormat(out, "  title              %s\n", Printable(TitleOf(d)).c_str());
+    AppendFormat(out, "  first file number  %u\n", unsigned(d.firstFileNumber));
+    AppendFormat(out, "  install size       %s bytes\n", Thousands(d.totalInstallSize).c_str());
+    AppendFormat(out, "  signed by          %s\n",
+                 signer.empty() ? "(not signed)" : signer.c_str());
+    PrintIdentity(out, x.identity);
+    AppendFormat(out, "\n  %5s  %-48s %13s %13s %13s  %-10s %6s\n", "entry", "installed as",
+                 "offset", "stored", "original", "method", "ratio");
+    for (size_t i = 0; i < x.entries.size(); ++i) {
+        const PackageEntry& e = x.entries[i].entry;
+        AppendFormat(out, "  %5zu  %-48s %13s %13s %13s  %-10s %6s\n", i,
+                     ShownPlace(x.entries[i]).c_str(), Thousands(e.FileOffset).c_str(),
+                     Thousands(e.StoredSize).c_str(), Thousands(pkg::InstalledSize(e)).c_str(),
+                     e.OriginalSize ? "compressed" : "stored", Ratio(e).c_str());
+    }
+    return out;
+}
+
+std::string ListJson(const std::string& installer, const Examination& x,
+                     const std::string& signer) {
+    std::string out;
+    const pkg::PackageDirectory& d = x.directory;
+    AppendFormat(out, "{\n  \"installer\": %s,\n", JsonString(installer).c_str());
+    AppendFormat(out, "  \"title\": %s,\n", JsonString(TitleOf(d)).c_str());
+    AppendFormat(out, "  \"firstFileNumber\": %u,\n", unsigned(d.firstFileNumber));
+    AppendFormat(out, "  \"totalInstallSize\": %u,\n", unsigned(d.totalInstallSize));
+    AppendFormat(out, "  \"totalInstallSizeText\": %s,\n",
+                 JsonString(Thousands(d.totalInstallSize)).c_str());
+    AppendFormat(out, "  \"signer\": %s,\n", signer.empty() ? "null" : JsonString(signer).c_str());
+    PrintIdentityJson(out, x.identity);
+    AppendFormat(out, "  \"entries\": [");
+    for (size_t i = 0; i < x.entries.size(); ++i) {
+        const EntryView& v = x.entries[i];
+        const PackageEntry& e = v.entry;
+        AppendFormat(out,
+                     "%s\n    {\"index\": %zu, \"path\": %s, \"inWindowsDirectory\": %s, "
+                     "\"fileOffset\": %u, \"storedSize\": %u, \"originalSize\": %u, "
+                     "\"method\": \"%s\", \"ratio\": %.4f}",
+                     i ? "," : "", i, JsonString(WindowsPath(v.path)).c_str(),
+                     i == 0 ? "true" : "false", unsigned(e.FileOffset), unsigned(e.StoredSize),
+                     unsigned(pkg::InstalledSize(e)), e.OriginalSize ? "compressed" : "stored",
+                     double(e.StoredSize) / double(pkg::InstalledSize(e)));
+    }
+    AppendFormat(out, "%s]\n}\n", x.entries.empty() ? "" : "\n  ");
+    return out;
+}
+
+void RequireListable(const std::string& installer, const Examination& x) {
+    if (!x.where.found || x.directory.entries.empty()) {
+        for (const Finding& f : x.findings)
             if (f.stopsExtract)
                 throw Failure(installer + ": " + f.text);
     }
-    std::string signer = SignerOf(o);
-    if (json)
-        PrintJson(installer, o, signer);
-    else
-        PrintText(installer, o, signer);
-    if (!o.x.Sound())
-        std::fprintf(stderr,
-                     "saverpack: %s: the package has problems; saverpack verify names "
-                     "them\n",
-                     installer.c_str());
-    return 0;
 }
 
-int Verify(const std::string& installer, const std::string& caFile) {
-    Opened o(installer);
-    Examination& x = o.x;
-    CheckStreams(o.file, x);
-    CheckChecksum(o.file, x);
-    std::string signer;
-    if (x.signature.present) {
-        SignatureCheck c = CheckSignature(o.path, caFile);
-        signer = c.subject;
-        if (!c.intact)
-            x.findings.push_back({true, false, "signature: " + c.detail});
-        else if (!c.trusted && !caFile.empty())
-            x.findings.push_back(
-                {true, false,
-                 "signature: its signer is not trusted by " + caFile + ": " + c.detail});
-        else if (!c.trusted)
-            x.findings.push_back({false, false,
-                                  "signature: intact, but its signer is not "
-                                  "trusted by the system's certificates: " +
-                                      c.detail});
-    }
+Verdict VerifyText(const std::string& installer, const Examination& x, const std::string& signer) {
+    Verdict v;
     size_t problems = 0;
     for (size_t i = 0; i < x.findings.size(); ++i) {
         const Finding& f = x.findings[i];
         problems += f.problem;
         if (i < MostFindingsShown)
-            std::printf("%s: %s: %s\n", installer.c_str(), f.problem ? "problem" : "warning",
-                        Printable(f.text).c_str());
+            AppendFormat(v.text, "%s: %s: %s\n", installer.c_str(),
+                         f.problem ? "problem" : "warning", Printable(f.text).c_str());
     }
     if (x.findings.size() > MostFindingsShown)
-        std::printf("%s: and %zu more\n", installer.c_str(), x.findings.size() - MostFindingsShown);
+        AppendFormat(v.text, "%s: and %zu more\n", installer.c_str(),
+                     x.findings.size() - MostFindingsShown);
     if (problems) {
-        std::printf("%s: not sound: %zu problem%s\n", installer.c_str(), problems,
-                    problems == 1 ? "" : "s");
-        return 1;
+        AppendFormat(v.text, "%s: not sound: %zu problem%s\n", installer.c_str(), problems,
+                     problems == 1 ? "" : "s");
+        return v;
     }
-    std::printf("%s: sound: %zu entries, %s bytes to install%s%s\n", installer.c_str(),
-                x.entries.size(), Thousands(x.directory.totalInstallSize).c_str(),
-                signer.empty() ? "" : ", signed by ", signer.c_str());
-    return 0;
+    v.sound = true;
+    AppendFormat(v.text, "%s: sound: %zu entries, %s bytes to install%s%s\n", installer.c_str(),
+                 x.entries.size(), Thousands(x.directory.totalInstallSize).c_str(),
+                 signer.empty() ? "" : ", signed by ", signer.c_str());
+    return v;
 }
 
 } // namespace saverpack

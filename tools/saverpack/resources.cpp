@@ -1,7 +1,7 @@
 #include "tools/saverpack/resources.h"
 
 #include "package/format.h"
-#include "tools/saverpack/files.h"
+#include "tools/saverpack/failure.h"
 #include "tools/saverpack/names.h"
 
 #include <algorithm>
@@ -411,9 +411,72 @@ bool IconImage::Png() const {
     return bytes.size() >= 8 && std::memcmp(bytes.data(), PngSignature, 8) == 0;
 }
 
+namespace {
+
+uint32_t ReadBe32(const uint8_t* p) {
+    return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3];
+}
+
+// What a picture file that is no icon is, by how its bytes start: authors
+// pick the picture they have, and are better told what it is than that it
+// is not what was asked for.
+const struct {
+    size_t at;
+    const char* bytes;
+    size_t size;
+    const char* kind;
+} PictureKinds[] = {
+    {0, "\xFF\xD8\xFF", 3, "a JPEG image"}, {0, "GIF87a", 6, "a GIF image"},
+    {0, "GIF89a", 6, "a GIF image"},        {0, "BM", 2, "a BMP image"},
+    {8, "WEBP", 4, "a WebP image"},         {0, "II*\0", 4, "a TIFF image"},
+    {0, "MM\0*", 4, "a TIFF image"},        {0, "<svg", 4, "an SVG drawing"},
+    {0, "<?xml", 5, "an XML file"},         {4, "ftypavif", 8, "an AVIF image"},
+    {0, "icns", 4, "a Mac icon (.icns)"},
+};
+
+std::string PictureKindOf(const std::vector<uint8_t>& file) {
+    for (const auto& k : PictureKinds)
+        if (file.size() >= k.at + k.size && std::memcmp(&file[k.at], k.bytes, k.size) == 0)
+            return k.kind;
+    return "";
+}
+
+// A PNG file as an icon of that one image: Windows draws a PNG image of up
+// to 256 pixels square as it stands. Its size and depth come from its IHDR,
+// which must come first.
+IconImage IconFromPng(const std::vector<uint8_t>& file, const std::string& shownName) {
+    if (file.size() < 33 || std::memcmp(&file[12], "IHDR", 4) != 0)
+        throw Failure(shownName + ": is a PNG image cut short or without its header (IHDR)");
+    uint32_t width = ReadBe32(&file[16]), height = ReadBe32(&file[20]);
+    if (width != height || width == 0 || width > 256)
+        throw Failure(shownName + ": is a PNG image of " + std::to_string(width) + "x" +
+                      std::to_string(height) +
+                      " pixels; an icon from a PNG must be square and at most 256 pixels");
+    // Samples per pixel by PNG colour type: grey, -, RGB, palette, grey and
+    // alpha, -, RGBA.
+    static const uint8_t Channels[7] = {1, 0, 3, 1, 2, 0, 4};
+    uint8_t depth = file[24], type = file[25];
+    unsigned bitCount = type < 7 ? depth * Channels[type] : 0;
+    IconImage image = {};
+    image.entry[0] = image.entry[1] = uint8_t(width == 256 ? 0 : width);
+    image.entry[4] = 1; // planes
+    image.entry[6] = uint8_t(bitCount);
+    image.entry[7] = uint8_t(bitCount >> 8);
+    WriteLe32(&image.entry[8], uint32_t(file.size()));
+    image.bytes = file;
+    return image;
+}
+
+} // namespace
+
 std::vector<IconImage> ParseIconFile(const std::vector<uint8_t>& file,
                                      const std::string& shownName) {
     auto fail = [&](const std::string& why) { throw Failure(shownName + ": " + why); };
+    if (file.size() >= 8 && std::memcmp(file.data(), PngSignature, 8) == 0)
+        return {IconFromPng(file, shownName)};
+    std::string kind = PictureKindOf(file);
+    if (!kind.empty())
+        fail("is " + kind + ", not an icon");
     if (file.size() < 6 || ReadLe16(&file[0]) != 0 || ReadLe16(&file[2]) != 1)
         fail("is no .ico file (it does not start with an icon directory)");
     size_t count = ReadLe16(&file[4]);

@@ -59,9 +59,10 @@ struct IconImage {
 // The most images an icon may hold; more is no icon an author meant.
 const size_t MostIconImages = 64;
 
-// The images of an .ico file; throws Failure naming `shownName` for a file
-// that is no icon, a directory or image past its end, an image of no bytes
-// or more than MostIconImages.
+// The images of an .ico file, or the one image of a square PNG file of up
+// to 256 pixels; throws Failure naming `shownName` for a file that is no
+// icon (naming the kind of picture it is, when it is one), a directory or
+// image past its end, an image of no bytes or more than MostIconImages.
 std::vector<IconImage> ParseIconFile(const std::vector<uint8_t>& file,
                                      const std::string& shownName);
 

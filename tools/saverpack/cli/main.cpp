@@ -1,7 +1,7 @@
 // saverpack: makes, lists, extracts, verifies and signs self-installing
 // screen savers. Exit status: 0 success, 1 failure, 2 a command line that
 // cannot be carried out.
-#include "tools/saverpack/commands.h"
+#include "tools/saverpack/cli/commands.h"
 
 #include "platform/tool_os.h"
 #include "tools/saverpack/names.h"

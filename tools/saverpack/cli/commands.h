@@ -4,21 +4,15 @@
 #pragma once
 
 #include "decoder/codec.h"
-#include "tools/saverpack/sign.h"
+#include "tools/saverpack/cli/sign.h"
+#include "tools/saverpack/create.h"
+#include "tools/saverpack/examine.h"
 
 #include <optional>
 #include <string>
 #include <vector>
 
 namespace saverpack {
-
-// The compression levels offered on the command line, under the encoder's
-// names for them (greedy and lazy are its reference points, not offered).
-extern const Level OfferedLevels[];
-extern const size_t OfferedLevelCount;
-const char* NameOf(Level level);
-// The offered level of that name, or none.
-const Level* LevelNamed(const std::string& name);
 
 struct CreateOptions {
     std::string out;

@@ -1,9 +1,12 @@
-#include "tools/saverpack/sign.h"
+#include "tools/saverpack/cli/sign.h"
 
 #include "package/format.h"
 #include "platform/tool_os.h"
 #include "tools/saverpack/checksum.h"
 
+#include <cerrno>
+#include <cstring>
+#include <fstream>
 #include <sstream>
 
 namespace saverpack {
@@ -82,6 +85,29 @@ void CheckNothingMoved(const fs::path& before, const fs::path& after,
     }
     if (!same)
         throw Failure(shownName + ": internal error: signing changed the package");
+}
+
+// The right checksum into an installer file, written only when it is wrong.
+void StampChecksum(const fs::path& installer, const std::string& shownName) {
+    uint64_t field;
+    uint32_t wanted;
+    {
+        FileBytes file(installer);
+        field = ChecksumFieldIn(file, shownName);
+        unsigned char held[4] = {};
+        file.ReadAt(field, held, 4);
+        wanted = PeChecksum(file, field);
+        if (ReadLe32(held) == wanted)
+            return;
+    } // closed before it is written, which Windows may require
+    unsigned char bytes[4];
+    WriteLe32(bytes, wanted);
+    std::fstream out(installer, std::ios::binary | std::ios::in | std::ios::out);
+    out.seekp(std::streamoff(field));
+    out.write(reinterpret_cast<const char*>(bytes), 4);
+    out.close();
+    if (!out)
+        throw Failure(shownName + ": cannot write it: " + std::strerror(errno));
 }
 
 } // namespace

@@ -1,4 +1,4 @@
-#include "tools/saverpack/files.h"
+#include "tools/saverpack/cli/files.h"
 
 #include "platform/tool_os.h"
 

@@ -4,25 +4,17 @@
 #pragma once
 
 #include "package/byte_source.h"
+#include "tools/saverpack/failure.h"
 
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
-#include <stdexcept>
 #include <string>
 #include <vector>
 
 namespace saverpack {
 
 namespace fs = std::filesystem;
-
-// A failure to report in one line; `exitCode` 1 for a failure, 2 for a
-// command line that cannot be carried out.
-struct Failure : std::runtime_error {
-    Failure(const std::string& message, int code = 1)
-        : std::runtime_error(message), exitCode(code) {}
-    int exitCode;
-};
 
 // A path from the command line (UTF-8) and back, the same on both systems.
 fs::path PathOf(const std::string& utf8);

@@ -4,7 +4,7 @@
 // package moves.
 #pragma once
 
-#include "tools/saverpack/files.h"
+#include "tools/saverpack/cli/files.h"
 
 #include <string>
 

@@ -1,0 +1,68 @@
+// saverpack list and verify on a file: the core's words on stdout, the
+// signature read by osslsigncode.
+#include "tools/saverpack/cli/commands.h"
+
+#include "tools/saverpack/report.h"
+
+#include <cstdio>
+
+namespace saverpack {
+namespace {
+
+struct Opened {
+    fs::path path;
+    FileBytes file;
+    Examination x;
+    explicit Opened(const std::string& installer)
+        : path(PathOf(installer)), file(path), x(Examine(file, TextOf(path.filename()))) {}
+};
+
+std::string SignerOf(const Opened& o) {
+    if (!o.x.signature.present)
+        return "";
+    SignatureCheck c = CheckSignature(o.path, "");
+    return c.subject.empty() ? "(signed; " + c.detail + ")" : c.subject;
+}
+
+} // namespace
+
+int List(const std::string& installer, bool json) {
+    Opened o(installer);
+    RequireListable(installer, o.x);
+    std::string signer = SignerOf(o);
+    std::fputs((json ? ListJson : ListText)(installer, o.x, signer).c_str(), stdout);
+    if (!o.x.Sound())
+        std::fprintf(stderr,
+                     "saverpack: %s: the package has problems; saverpack verify names "
+                     "them\n",
+                     installer.c_str());
+    return 0;
+}
+
+int Verify(const std::string& installer, const std::string& caFile) {
+    Opened o(installer);
+    Examination& x = o.x;
+    CheckStreams(o.file, x);
+    CheckChecksum(o.file, x);
+    std::string signer;
+    if (x.signature.present) {
+        SignatureCheck c = CheckSignature(o.path, caFile);
+        signer = c.subject;
+        if (!c.intact)
+            x.findings.push_back({true, false, "signature: " + c.detail});
+        else if (!c.trusted && !caFile.empty())
+            x.findings.push_back(
+                {true, false,
+                 "signature: its signer is not trusted by " + caFile + ": " + c.detail});
+        else if (!c.trusted)
+            x.findings.push_back({false, false,
+                                  "signature: intact, but its signer is not "
+                                  "trusted by the system's certificates: " +
+                                      c.detail});
+    }
+    Verdict v = VerifyText(installer, x, signer);
+    std::fputs(v.text.c_str(), stdout);
+    return v.sound ? 0 : 1;
+}
+
+} // namespace saverpack

@@ -1,0 +1,294 @@
+// The page's way into the core, built to WebAssembly: requests and files as
+// JavaScript objects and byte arrays in, results as plain objects out, the
+// bytes as views of the module's memory that the page copies at once. The
+// only file that includes <emscripten/bind.h>.
+#include "package/format.h"
+#include "tools/saverpack/create.h"
+#include "tools/saverpack/extract.h"
+#include "tools/saverpack/report.h"
+
+#include <emscripten/bind.h>
+
+#include <chrono>
+#include <map>
+#include <new>
+
+namespace saverpack {
+
+extern const unsigned char EmbeddedStub[];
+extern const size_t EmbeddedStubSize;
+
+namespace {
+
+using emscripten::val;
+
+// Where the preview shows the user's Windows directory; the installer asks
+// Windows for it.
+const char* const ShownWindowsDirectory = "C:\\Windows";
+
+std::vector<uint8_t> BytesOf(const val& array) {
+    return emscripten::convertJSArrayToNumberVector<uint8_t>(array);
+}
+
+// A file from the page: {name, size} for a preview, {name, bytes} to make.
+// Once the module holds its own copy of the bytes, the page's is let go, so
+// that a large input is not held twice while it is packed.
+Source SourceFrom(val file) {
+    std::string name = file["name"].as<std::string>();
+    uint64_t size = file["bytes"].isUndefined() ? uint64_t(file["size"].as<double>())
+                                                : uint64_t(file["bytes"]["length"].as<double>());
+    return {name, name, [size] { return size; },
+            [file]() mutable {
+                std::vector<uint8_t> bytes = BytesOf(file["bytes"]);
+                file.set("bytes", val::null());
+                return bytes;
+            }};
+}
+
+std::optional<std::string> TextField(const val& request, const char* name) {
+    val v = request[name];
+    if (v.isNull() || v.isUndefined())
+        return std::nullopt;
+    return v.as<std::string>();
+}
+
+MakeRequest RequestFrom(const val& r) {
+    MakeRequest request;
+    request.outName = r["out"].as<std::string>();
+    request.out = request.outName;
+    request.title = r["title"].as<std::string>();
+    request.saver = SourceFrom(r["saver"]);
+    if (!r["data"].isNull() && !r["data"].isUndefined())
+        request.data = SourceFrom(r["data"]);
+    val files = r["files"];
+    for (unsigned i = 0, n = files["length"].as<unsigned>(); i < n; ++i)
+        request.files.push_back(SourceFrom(files[i]));
+    std::string level = r["level"].as<std::string>();
+    request.store = level == "store";
+    if (const Level* l = LevelNamed(level))
+        request.level = *l;
+    request.stub = [] {
+        return std::vector<uint8_t>(EmbeddedStub, EmbeddedStub + EmbeddedStubSize);
+    };
+    if (!r["icon"].isNull() && !r["icon"].isUndefined())
+        request.icon = SourceFrom(r["icon"]);
+    request.productVersion = TextField(r, "productVersion");
+    request.company = TextField(r, "company");
+    request.description = TextField(r, "description");
+    request.copyright = TextField(r, "copyright");
+    return request;
+}
+
+val ErrorOf(const std::string& message, const std::string& input) {
+    val error = val::object();
+    error.set("message", message);
+    error.set("input", input);
+    return error;
+}
+
+// Runs `work`, which fills `result`; what it throws becomes result.error,
+// worded as the command line words it.
+template <typename Work> val Guarded(Work work) {
+    val result = val::object();
+    result.set("error", val::null());
+    try {
+        work(result);
+    } catch (const Failure& e) {
+        result.set("error", ErrorOf(e.what(), e.input));
+    } catch (const std::bad_alloc&) {
+        result.set("error", ErrorOf("not enough memory: the browser gives this page too little "
+                                    "for these files; saverpack create can make it",
+                                    ""));
+    } catch (const std::exception& e) {
+        result.set("error", ErrorOf(std::string("internal error: ") + e.what(), ""));
+    }
+    return result;
+}
+
+val Strings(const std::vector<std::string>& strings) {
+    val array = val::array();
+    for (const std::string& s : strings)
+        array.call<void>("push", s);
+    return array;
+}
+
+val EntryLines(const std::vector<PackedEntry>& entries) {
+    val lines = val::array();
+    for (const PackedEntry& e : entries) {
+        val line = val::object();
+        line.set("place", e.path.size() == 1 ? e.path[0] + " in the Windows directory"
+                                             : "...\\" + WindowsPath(e.path));
+        line.set("shown", e.shown);
+        line.set("size", double(e.size));
+        line.set("sizeText", Thousands(e.size));
+        lines.call<void>("push", line);
+    }
+    return lines;
+}
+
+// The installed names, the install size and the user's texts for what the
+// form holds now, from sizes alone; refused as create would refuse it.
+val Preview(val r) {
+    return Guarded([&](val& result) {
+        MakeRequest request = RequestFrom(r);
+        std::vector<std::string> warnings;
+        MakeHooks hooks;
+        hooks.warn = [&](const std::string& w) { warnings.push_back(w); };
+        MakePlan plan = PlanInstaller(request, hooks);
+        uint32_t installSize = 0; // the installer's own sum, modulo 2^32
+        for (const PackedEntry& e : plan.entries)
+            installSize += uint32_t(e.size);
+        UserTexts texts =
+            TextsTheUserSees(request.outName, request.title, installSize, ShownWindowsDirectory);
+        result.set("entries", EntryLines(plan.entries));
+        result.set("installSize", double(installSize));
+        result.set("installSizeText", Thousands(installSize));
+        result.set("caption", texts.caption);
+        result.set("confirmation", texts.confirmation);
+        result.set("completion", texts.completion);
+        result.set("warnings", Strings(warnings));
+    });
+}
+
+std::vector<uint8_t> MadeBytes; // the last installer made, until the next
+
+val Make(val r, val progress) {
+    MadeBytes.clear();
+    MadeBytes.shrink_to_fit();
+    return Guarded([&](val& result) {
+        auto start = std::chrono::steady_clock::now();
+        MakeRequest request = RequestFrom(r);
+        std::vector<std::string> warnings;
+        MakeHooks hooks;
+        hooks.warn = [&](const std::string& w) { warnings.push_back(w); };
+        hooks.progress = [&](uint64_t done, uint64_t total) {
+            progress(double(done), double(total));
+        };
+        MadeInstaller made = MakeInstaller(request, hooks);
+        MadeBytes = std::move(made.bytes);
+        std::chrono::duration<double> seconds = std::chrono::steady_clock::now() - start;
+        result.set("installer",
+                   val(emscripten::typed_memory_view(MadeBytes.size(), MadeBytes.data())));
+        result.set("summary", SummaryText(request, made, MadeBytes.size(), seconds.count()));
+        result.set("seconds", seconds.count());
+        result.set("warnings", Strings(warnings));
+    });
+}
+
+// The installer last opened, for its extraction.
+struct OpenedInstaller {
+    std::vector<uint8_t> bytes;
+    Examination x;
+    std::vector<ExtractTarget> targets;
+};
+OpenedInstaller Opened;
+std::vector<uint8_t> Extracted;
+
+// An .ico file of one image, which the browser draws whether it is a PNG or
+// a bitmap.
+std::vector<uint8_t> IcoOf(const std::vector<uint8_t>& image, const IconEntryView& icon) {
+    std::vector<uint8_t> ico(22, 0);
+    ico[2] = 1; // an icon
+    ico[4] = 1; // of one image
+    ico[6] = uint8_t(icon.width == 256 ? 0 : icon.width);
+    ico[7] = uint8_t(icon.height == 256 ? 0 : icon.height);
+    ico[10] = 1; // planes
+    ico[12] = uint8_t(icon.bitCount);
+    WriteLe32(&ico[14], uint32_t(image.size()));
+    WriteLe32(&ico[18], 22);
+    ico.insert(ico.end(), image.begin(), image.end());
+    return ico;
+}
+
+val IconPictures(const pkg::ByteSource& file, const Examination& x) {
+    val pictures = val::array();
+    std::map<uint16_t, const Resource*> byId;
+    std::vector<Resource> resources;
+    if (x.layoutKnown) {
+        try {
+            resources = ReadResources(file, x.layout);
+        } catch (const pkg::PackageError&) {
+            // verify names what is wrong with the tree; no pictures then
+        }
+    }
+    for (const Resource& r : resources)
+        if (!r.type.named && r.type.id == RtIcon && !r.name.named)
+            byId.emplace(r.name.id, &r);
+    for (const IconEntryView& icon : x.identity.icon) {
+        auto found = byId.find(icon.id);
+        if (found == byId.end()) {
+            pictures.call<void>("push", val::null());
+            continue;
+        }
+        std::vector<uint8_t> ico = IcoOf(found->second->data, icon);
+        val bytes = val(emscripten::typed_memory_view(ico.size(), ico.data()));
+        pictures.call<void>("push", bytes.call<val>("slice"));
+    }
+    return pictures;
+}
+
+// list and verify of an installer, and what extract would write.
+val Open(std::string name, val bytes) {
+    Opened = {};
+    return Guarded([&](val& result) {
+        Opened.bytes = BytesOf(bytes);
+        pkg::MemoryBytes file(Opened.bytes);
+        Opened.x = Examine(file, name);
+        Examination& x = Opened.x;
+        RequireListable(name, x);
+        result.set("json", ListJson(name, x, ""));
+        result.set("text", ListText(name, x, ""));
+        result.set("signed", x.signature.present);
+        result.set("icons", IconPictures(file, x));
+        Examination checked = x;
+        CheckStreams(file, checked);
+        CheckChecksum(file, checked);
+        Verdict v = VerifyText(name, checked, "");
+        result.set("verdict", v.text);
+        result.set("sound", v.sound);
+        val entries = val::array();
+        std::string cannot;
+        for (const Finding& f : x.findings)
+            if (f.stopsExtract && cannot.empty())
+                cannot = name + ": cannot extract it: " + f.text;
+        if (cannot.empty()) {
+            try {
+                Opened.targets = PlanExtraction(x);
+            } catch (const Failure& e) {
+                cannot = name + ": " + e.what();
+            }
+        }
+        for (size_t i = 0; i < Opened.targets.size(); ++i) {
+            val entry = val::object();
+            entry.set("target", unsigned(i));
+            entry.set("index", unsigned(Opened.targets[i].entry));
+            entry.set("path", WindowsPath(Opened.targets[i].path));
+            entries.call<void>("push", entry);
+        }
+        result.set("extract", entries);
+        result.set("cannotExtract", cannot);
+    });
+}
+
+// The installed bytes of extraction target `target` of the installer last
+// opened.
+val Extract(unsigned target) {
+    Extracted.clear();
+    return Guarded([&](val& result) {
+        if (target >= Opened.targets.size())
+            throw Failure("no such file in the installer");
+        pkg::MemoryBytes file(Opened.bytes);
+        Extracted = RestoredBytes(file, Opened.x.entries[Opened.targets[target].entry].entry);
+        result.set("bytes", val(emscripten::typed_memory_view(Extracted.size(), Extracted.data())));
+    });
+}
+
+} // namespace
+} // namespace saverpack
+
+EMSCRIPTEN_BINDINGS(saverpack) {
+    emscripten::function("preview", &saverpack::Preview);
+    emscripten::function("make", &saverpack::Make);
+    emscripten::function("open", &saverpack::Open);
+    emscripten::function("extract", &saverpack::Extract);
+}
