@@ -168,6 +168,16 @@ class SymbolWriter {
     AdaptiveTree tree_;
 };
 
+// The hash heads take a quarter megabyte whatever the input's size. One
+// parse uses one finder at a time, so a thread keeps one table and each
+// finder starts it afresh: encoding many small inputs one after another then
+// maps no new memory for each.
+static std::vector<int32_t>& FreshHashHeads(size_t count) {
+    thread_local std::vector<int32_t> heads;
+    heads.assign(count, -1);
+    return heads;
+}
+
 // Hash chains over the text. Positions are inserted in order, and a search
 // at a position sees only those before it. A chain is followed only while it
 // stays within the window, so each position's link is kept in a slot that
@@ -175,7 +185,8 @@ class SymbolWriter {
 class MatchFinder {
   public:
     MatchFinder(const Text& text, int maxChain)
-        : text_(text), head_(1 << HashBits, -1), prev_(Slots, -1), maxChain_(maxChain) {}
+        : text_(text), head_(FreshHashHeads(size_t(1) << HashBits)), prev_(Slots, -1),
+          maxChain_(maxChain) {}
 
     void InsertUpTo(size_t end) {
         for (; inserted_ < end; ++inserted_) {
@@ -236,7 +247,7 @@ class MatchFinder {
     }
 
     const Text& text_;
-    std::vector<int32_t> head_;
+    std::vector<int32_t>& head_;
     std::vector<int32_t> prev_;
     size_t inserted_ = 0;
     int maxChain_;
@@ -256,7 +267,7 @@ class TreeFinder {
   public:
     // The blanks before RingStart go in as history.
     explicit TreeFinder(const Text& text)
-        : text_(text), head_(1 << HashBits, -1), child_(2 * Slots, -1) {
+        : text_(text), head_(FreshHashHeads(size_t(1) << HashBits)), child_(2 * Slots, -1) {
         Match ignored[MaxMatch];
         for (size_t pos = 0; pos < RingStart && pos < text.End(); ++pos) {
             Find(pos, ignored);
@@ -328,7 +339,7 @@ class TreeFinder {
     }
 
     const Text& text_;
-    std::vector<int32_t> head_;
+    std::vector<int32_t>& head_;
     std::vector<int32_t> child_; // below, above of each position's slot
 };
 
