@@ -413,6 +413,10 @@ class Bot {
         DWORD pid = 0;
         GetWindowThreadProcessId(dialog, &pid);
         const std::string base = shots_->Next("dialog");
+        // Caught inside its WM_INITDIALOG, it has its texts but is shown
+        // only once that returns.
+        for (int waits = 0; waits < 200 && IsWindow(dialog) && !IsWindowVisible(dialog); ++waits)
+            Sleep(Scaled(5));
         for (int tries = 0; tries < 200 && IsWindowVisible(dialog); ++tries) {
             const bool held = pid == childPid_ && SuspendThread(childThread_) != (DWORD)-1;
             const bool done = shots_->Ask(dialog, base);
