@@ -16,7 +16,7 @@ CMAKE_FLAGS ?=
 all: host
 
 deps:
-	@scripts/install-deps
+	@BUILD=$(abspath $(BUILD)) scripts/install-deps
 
 layoutcheck: deps
 	@cmake -S . -B $(HOST) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
@@ -45,7 +45,7 @@ test: all web
 	@BUILD=$(abspath $(BUILD)) JOBS=$(JOBS) scripts/run-tests
 
 demo: all
-	@scripts/demo
+	@BUILD=$(abspath $(BUILD)) scripts/demo
 
 # BUILD/packages: the .deb (CPack, checked by lintian) and the Windows zip.
 package: all
@@ -56,8 +56,8 @@ package: all
 # which only this target installs.
 screenshots: all web
 	@BUILD=$(abspath $(BUILD)) scripts/screenshots-web
-	@scripts/install-deps --screenshots
-	@scripts/screenshots
+	@BUILD=$(abspath $(BUILD)) scripts/install-deps --screenshots
+	@BUILD=$(abspath $(BUILD)) scripts/screenshots
 
 # Host figures are the medians of BENCH_REPETITIONS runs; then the decoder
 # as shipped runs under Wine on the same streams.

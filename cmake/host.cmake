@@ -32,6 +32,10 @@ set_tests_properties(readme_examples PROPERTIES LABELS docs TIMEOUT 120)
 # BUILD/vm, beside this build); skipped elsewhere.
 add_test(NAME in_vm COMMAND ${CMAKE_SOURCE_DIR}/tests/vm/in-vm-test ${CMAKE_BINARY_DIR}/..)
 set_tests_properties(in_vm PROPERTIES LABELS vm TIMEOUT 900 SKIP_RETURN_CODE 77)
+# What install-deps, wine-host and in-vm choose on an imperfect host (a
+# mirror caught mid-sync, a KVM that cannot start a guest), on stand-ins.
+add_test(NAME host_choice COMMAND python3 ${CMAKE_SOURCE_DIR}/tests/vm/host_choice_test.py)
+set_tests_properties(host_choice PROPERTIES LABELS vm TIMEOUT 300)
 
 # Who answers for saverpack's packages: its .deb and its Debian changelog.
 set(SAVERPACK_MAINTAINER "The Torvanix screen saver maintainers <maintainers@torvanix.example>")

@@ -13,8 +13,8 @@ wine_place() {
   shift
   wine_template=${E2E_TEMPLATE_DIR:-$build/host/wine-template}
   wine_work=${E2E_WORK_DIR:-$build}
-  [ -n "${VM_ACCEL:-}" ] && return 0
-  where=$("$root/scripts/wine-host") || exit 1
+  [ -n "${EMULATED_PC:-}" ] && return 0
+  where=$(BUILD=$build "$root/scripts/wine-host") || exit 1
   [ "$where" = native ] && return 0
   echo "$name: Wine runs in an emulated PC here, since ${where#vm: }"
   if ! command -v qemu-system-x86_64 >/dev/null; then
