@@ -37,13 +37,15 @@ static void GetInstallerPathOrEmpty(char* buffer) {
         buffer[0] = 0;
 }
 
+// The user's answer, or 0 when the box could not be shown at all.
 static int Confirm(const char* caption) {
     char windows[PathSize];
     char text[MessageSize];
     GetWindowsDirectoryOrEmpty(windows);
     UppercaseAscii(windows);
     ComposeConfirmation(text, sizeof text, SaverFileName, SaverTitle, windows, TotalInstallSize);
-    return MessageBoxA(NULL, text, caption, MB_OKCANCEL | MB_ICONINFORMATION) == IDOK;
+    int answer = MessageBoxA(NULL, text, caption, MB_OKCANCEL | MB_ICONINFORMATION);
+    return answer == IDOK || answer == IDCANCEL ? answer : 0;
 }
 
 static void ReportFailure(const char* caption) {
@@ -91,22 +93,35 @@ static void StartInstalledSaver() {
 
 void RunInstallation() {
     ReadSaverTitle(SaverTitle);
+    TrimTrailingBlanks(SaverTitle);
+    char caption[CaptionSize];
+    ComposeCaption(caption, sizeof caption, SaverTitle);
+
+    // Before anything is asked: a damaged copy would install damaged files.
+    if (!CheckOwnChecksum()) {
+        InstallResult = InstallerDamaged;
+        MessageBoxA(NULL, "This installer is damaged. Download it again.", caption,
+                    MB_OK | MB_ICONSTOP);
+        return;
+    }
     if (!CheckExistingSaver(InstallerInstance))
         return;
     if (!CheckDiskSpace())
         return;
-    TrimTrailingBlanks(SaverTitle);
-
-    char caption[CaptionSize];
-    ComposeCaption(caption, sizeof caption, SaverTitle);
 
     char installer[PathSize];
     GetInstallerPathOrEmpty(installer);
     if (!SaverFileNameOf(installer, SaverFileName, sizeof SaverFileName))
         SaverFileName[0] = 0;
 
-    if (!Confirm(caption))
+    // Only a yes installs; a box that could not be shown is no answer, and
+    // the exit code must not read as the user's Cancel.
+    int answer = Confirm(caption);
+    if (answer != IDOK) {
+        if (answer == 0)
+            InstallResult = InstallNotAsked;
         return;
+    }
 
     SetCursor(LoadCursorA(NULL, IDC_WAIT));
     INT_PTR result =

@@ -44,9 +44,11 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR, int show) {
     ShowWindow(window, show);
     UpdateWindow(window);
     MSG message;
-    while (GetMessageA(&message, NULL, 0, 0)) {
+    BOOL got;
+    // -1 is a failure of the queue itself, which would repeat for ever.
+    while ((got = GetMessageA(&message, NULL, 0, 0)) > 0) {
         TranslateMessage(&message);
         DispatchMessageA(&message);
     }
-    return (int)message.wParam;
+    return got == 0 ? (int)message.wParam : 1;
 }

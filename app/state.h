@@ -12,6 +12,8 @@ enum InstallFailure {
     InstallOk = 0,
     InstallWriteFailed,       // a target could not be made whole; FailedPath names it
     InstallPackageUnreadable, // the package inside the installer is missing or cut short
+    InstallerDamaged,         // its checksum no longer fits: it was changed after it was made
+    InstallNotAsked,          // the confirmation could not be shown, so nobody said yes
 };
 
 extern HINSTANCE InstallerInstance;

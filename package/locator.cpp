@@ -2,6 +2,7 @@
 
 #include "app/state.h"
 #include "package/format.h"
+#include "package/pe_checksum.h"
 
 #include <string.h>
 
@@ -68,13 +69,18 @@ static int SeekToFirstResourceData(HFILE file) {
     return SeekTo(file, ReadLe32(dataEntry) - virtualAddress + base);
 }
 
-HFILE LocatePackage() {
+// The installer's own file, opened for reading, or HFILE_ERROR.
+static HFILE OpenOwnFile() {
     char path[256];
     DWORD length = GetModuleFileNameA(NULL, path, sizeof path);
     // A path that fills the buffer was cut: opening it would find another file.
     if (length == 0 || length >= sizeof path)
         return HFILE_ERROR;
-    HFILE file = _lopen(path, OF_READ | OF_SHARE_DENY_NONE);
+    return _lopen(path, OF_READ | OF_SHARE_DENY_NONE);
+}
+
+HFILE LocatePackage() {
+    HFILE file = OpenOwnFile();
     if (file == HFILE_ERROR)
         return HFILE_ERROR;
     if (!SeekToFirstResourceData(file)) {
@@ -82,6 +88,46 @@ HFILE LocatePackage() {
         return HFILE_ERROR;
     }
     return file;
+}
+
+// Sums the whole file as the checksum counts it, the field at `field`
+// taken as zeros; 0 when a read fails, which tells nothing of the file.
+static int SumOwnFile(HFILE file, uint32_t field, uint32_t* checksum) {
+    // Even, so that only the last block can end in an odd byte.
+    unsigned char block[4096];
+    uint32_t sum = 0, size = 0;
+    if (!SeekTo(file, 0))
+        return 0;
+    for (;;) {
+        UINT got = _lread(file, block, 4096);
+        if (got == (UINT)HFILE_ERROR)
+            return 0;
+        if (got == 0)
+            break;
+        for (uint32_t at = field; at < field + 4; ++at)
+            if (at >= size && at - size < got)
+                block[at - size] = 0;
+        size += got;
+        sum = AddChecksumWords(sum, block, got);
+    }
+    *checksum = FinishChecksum(sum, size);
+    return 1;
+}
+
+int CheckOwnChecksum() {
+    HFILE file = OpenOwnFile();
+    // What cannot be opened here cannot be installed from either, and the
+    // package's own reads say so.
+    if (file == HFILE_ERROR)
+        return 1;
+    uint32_t lfanew, held, actual;
+    int intact = 1;
+    if (ReadU32At(file, DosLfanewOffset, &lfanew) &&
+        ReadU32At(file, lfanew + ChecksumFromLfanew, &held) && held != 0 &&
+        SumOwnFile(file, lfanew + ChecksumFromLfanew, &actual))
+        intact = actual == held;
+    _lclose(file);
+    return intact;
 }
 
 void ReadSaverTitle(char* buffer) {

@@ -9,6 +9,11 @@
 // HFILE_ERROR. The caller closes it with _lclose.
 HFILE LocatePackage();
 
+// 0 when the installer's file holds a non-zero PE checksum that its bytes
+// no longer give: it was changed after it was made, by a damaged or cut-short
+// download. A zero checksum, or a file that cannot be read, passes.
+int CheckOwnChecksum();
+
 // Reads exactly `count` bytes; 0 when the file ends or fails first.
 int ReadExactly(HFILE file, void* buffer, unsigned count);
 

@@ -1,6 +1,7 @@
 #include "package/writer.h"
 
 #include "package/format.h"
+#include "package/pe_checksum.h"
 
 #include <cstring>
 
@@ -56,6 +57,11 @@ std::vector<uint8_t> WriteInstaller(const std::vector<uint8_t>& stub,
         record += PackageEntrySize;
     }
     // The terminator is already zero: 16 zero bytes.
+    // The stub's own checksum no longer fits, and the installer refuses to
+    // run when a non-zero one does not.
+    uint32_t field = ReadLe32(&out[DosLfanewOffset]) + ChecksumFromLfanew;
+    if (uint64_t(field) + 4 <= out.size())
+        StampPeChecksum(out.data(), uint32_t(out.size()), field);
     return out;
 }
 

@@ -91,6 +91,8 @@ struct World {
     // Windows sends WM_DESTROY and WM_NCDESTROY to a window whose creation
     // was refused; Wine only WM_NCDESTROY.
     bool refusedCreationSendsDestroy = true;
+    // GetMessageA answers -1, as when the queue itself fails.
+    bool messageQueueFails = false;
 };
 
 // Starts a new world over an empty host folder `root` (created if missing).

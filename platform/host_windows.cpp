@@ -492,6 +492,8 @@ BOOL UpdateWindow(HWND window) {
 
 BOOL GetMessageA(MSG* msg, HWND, UINT, UINT) {
     Called(__func__);
+    if (gWorld.messageQueueFails)
+        return -1;
     if (gQueue.empty()) {
         // Nothing would ever arrive: on Windows the loop would wait for ever.
         msg->message = WM_QUIT;

@@ -334,10 +334,6 @@ std::string WriteFailedText(const std::string& path) {
            "Windows directory.";
 }
 
-const char PackageUnreadableText[] =
-    "Installation failed!\r\n\r\nThe installer could not read the screen saver stored inside "
-    "it.  If it was downloaded, the download may be incomplete: please obtain a new copy.";
-
 struct FailureCase {
     std::string name;
     bool oldSaver; // an older MYSAVER.SCR is installed
@@ -346,7 +342,10 @@ struct FailureCase {
     size_t dataSize;
     size_t truncateBy;
     std::string message;
+    size_t damageFromEnd = 0;
 };
+
+const char DamagedText[] = "This installer is damaged. Download it again.";
 
 std::ostream& operator<<(std::ostream& out, const FailureCase& c) {
     return out << c.name;
@@ -373,8 +372,11 @@ TEST_P(InstallationFails, IsToldAndLeavesTheOldSaver) {
     wc.tmpfsDir = c.tmpfsDir;
     wc.tmpfsKiB = c.tmpfsDir.empty() ? 0 : 64;
     wc.truncateBy = c.truncateBy;
-    wc.answers = c.oldSaver ? std::vector<std::string>{"yes", "ok", "ok"}
-                            : std::vector<std::string>{"ok", "ok"};
+    wc.damageFromEnd = c.damageFromEnd;
+    // A damaged copy says so before it asks anything.
+    wc.answers = c.message == DamagedText ? std::vector<std::string>{"ok"}
+                 : c.oldSaver             ? std::vector<std::string>{"yes", "ok", "ok"}
+                                          : std::vector<std::string>{"ok", "ok"};
     WineRun run = e2e::RunInstaller(wc);
     SCOPED_TRACE(run.Describe());
 
@@ -408,8 +410,23 @@ INSTANTIATE_TEST_SUITE_P(
                     WriteFailedText("C:\\windows\\TORVANIX\\MOREVANE\\MySaver\\MySaver.DAT")},
         FailureCase{"FullDiskNoOldSaver", false, false, "C:\\windows\\TORVANIX", 200000, 0,
                     WriteFailedText("C:\\windows\\TORVANIX\\MOREVANE\\MySaver\\MySaver.DAT")},
-        FailureCase{"DownloadCutShort", true, false, "", 3000, 100, PackageUnreadableText}),
+        FailureCase{"DownloadCutShort", true, false, "", 3000, 100, DamagedText},
+        FailureCase{"DownloadDamaged", true, false, "", 3000, 0, DamagedText, 200}),
     [](const testing::TestParamInfo<FailureCase>& info) { return info.param.name; });
+
+// A confirmation that cannot be shown at all is no answer: nothing is
+// installed, and the exit code does not read as the user's Cancel.
+TEST(ConfirmationNotShown, InstallsNothingAndEndsWithOne) {
+    WineCase wc;
+    wc.package = SamplePackage("Fish Tank", 3000);
+    wc.graphicsDriver = "x11";
+    WineRun run = e2e::RunInstaller(wc);
+    SCOPED_TRACE(run.Describe());
+
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_TRUE(run.boxes.empty());
+    ExpectNothingInstalled(run, wc.installerName);
+}
 
 class SpaceWarning : public testing::TestWithParam<std::string> {};
 

@@ -588,9 +588,23 @@ WineRun RunInstaller(const WineCase& wineCase) {
                                          ? pkg::WriteInstaller(InstallerStub(), wineCase.package)
                                          : wineCase.installer;
     installer.resize(installer.size() - std::min(installer.size(), wineCase.truncateBy));
+    for (size_t i = 0; wineCase.damageFromEnd && i < 3; ++i)
+        installer.at(installer.size() - wineCase.damageFromEnd + i) ^= 0x5A;
     WineRun run;
     run.sandbox = std::make_unique<Sandbox>(wineCase.driveMiB);
     Sandbox& box = *run.sandbox;
+    if (!wineCase.graphicsDriver.empty()) {
+        // No wineserver runs yet, so the hive on disk is the one Wine reads.
+        fs::path hive = box.prefix / "user.reg";
+        std::string text = ReadText(hive);
+        const std::string null = "\"Graphics\"=\"null\"";
+        size_t at = text.find(null);
+        if (at == std::string::npos)
+            throw std::runtime_error("the template's user.reg sets no null graphics driver");
+        text.replace(at, null.size(), "\"Graphics\"=\"" + wineCase.graphicsDriver + "\"");
+        fs::remove(hive); // a file of the template's, below an overlay
+        WriteBytes(hive, text.data(), text.size());
+    }
 
     if (wineCase.tmpfsKiB)
         box.MountTmpfs(wineCase.tmpfsDir, wineCase.tmpfsKiB);

@@ -89,6 +89,12 @@ struct WineCase {
     unsigned driveMiB = 0;
     // Bytes cut off the end of the installer: a download cut short.
     size_t truncateBy = 0;
+    // Three bytes flipped this far from the end: a damaged download.
+    size_t damageFromEnd = 0;
+    // Wine's graphics driver for the run instead of the template's null
+    // one; "x11" without a display leaves Wine with none, so that no box can
+    // be shown.
+    std::string graphicsDriver;
     // How long to follow the programs the installer starts (the saver's
     // settings dialog) after it exits; 0 for not at all.
     unsigned lingerSeconds = 0;

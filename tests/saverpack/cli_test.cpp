@@ -109,6 +109,17 @@ void ChangeEntry(const fs::path& installer, size_t index,
     WriteBytes(installer, bytes);
 }
 
+size_t ChecksumAt(const fs::path& installer) {
+    return ReadLe32(&ReadBytes(installer)[60]) + 24 + 64;
+}
+
+void FlipBytes(const fs::path& installer, size_t at, size_t count) {
+    std::vector<uint8_t> bytes = ReadBytes(installer);
+    for (size_t i = at; i < at + count; ++i)
+        bytes[i] ^= 0x5A;
+    WriteBytes(installer, bytes);
+}
+
 TEST_F(Saverpack, RefusesBadInputsInOneLineLeavingNothingBehind) {
     const std::string long33(33, 'x');
     const struct {
@@ -222,15 +233,45 @@ TEST_F(Saverpack, RefusesBadInputsInOneLineLeavingNothingBehind) {
          {"extract", "good.exe", "-C", "x"},
          1,
          "entry 2: its extension field holds a path separator"},
+        // saverpack stamps every installer's checksum, so one that does not
+        // fit is a file changed since: damaged, and never blessed by signing.
         {"checksum that is not the file's",
+         [](Saverpack& t) { FlipBytes(t.dir / "good.exe", ChecksumAt(t.dir / "good.exe"), 1); },
+         {"verify", "good.exe"},
+         1,
+         "problem: damaged: the header's PE checksum is"},
+        {"three bytes flipped in the packed data",
+         [](Saverpack& t) {
+             FlipBytes(t.dir / "good.exe", fs::file_size(t.dir / "good.exe") - 99, 3);
+         },
+         {"verify", "good.exe"},
+         1,
+         "problem: damaged: the header's PE checksum is"},
+        {"damaged copy extracted",
+         [](Saverpack& t) {
+             FlipBytes(t.dir / "good.exe", fs::file_size(t.dir / "good.exe") - 99, 3);
+         },
+         {"extract", "good.exe", "-C", "x"},
+         1,
+         "cannot extract it: damaged"},
+        {"damaged copy signed",
+         [](Saverpack& t) {
+             FlipBytes(t.dir / "good.exe", fs::file_size(t.dir / "good.exe") - 99, 3);
+             WriteBytes(t.dir / "cert.pem", {1, 2, 3});
+             WriteBytes(t.dir / "key.pem", {1, 2, 3});
+         },
+         {"sign", "good.exe", "--cert", "cert.pem", "--key", "key.pem"},
+         1,
+         "will not sign it: damaged"},
+        {"checksum of zero, from another tool",
          [](Saverpack& t) {
              std::vector<uint8_t> bytes = ReadBytes(t.dir / "good.exe");
-             bytes[ReadLe32(&bytes[60]) + 24 + 64] ^= 1;
+             WriteLe32(&bytes[ChecksumAt(t.dir / "good.exe")], 0);
              WriteBytes(t.dir / "good.exe", bytes);
          },
          {"verify", "good.exe"},
          0,
-         "warning: the header's PE checksum is"},
+         "warning: the header's PE checksum is 0x00000000"},
         {"folder that cannot be made",
          {},
          {"extract", "good.exe", "-C", "good.exe/x"},

@@ -1,6 +1,8 @@
 // The whole installer run natively: WinMain on the stand-in of Windows, with
 // message boxes answered from a script.
 #include "app/flow.h"
+#include "package/format.h"
+#include "package/pe_checksum.h"
 #include "tests/unit/test_support.h"
 
 namespace {
@@ -54,6 +56,66 @@ TEST_F(FlowTest, EndsWhetherOrNotTheRefusedWindowGetsWmDestroy) {
             EXPECT_EQ(RunInstaller(), 0) << sendsDestroy << " " << answer;
         }
     }
+}
+
+// Only the user's yes installs. A box that cannot be shown, a queue that
+// fails or a copy changed since it was made end with exit code 1 and leave
+// nothing behind; none of them reads as the user's Cancel.
+TEST_F(FlowTest, InstallsNothingWithoutAYesAndSaysWhenItCannotAsk) {
+    const char damaged[] = "This installer is damaged. Download it again.";
+    const struct {
+        const char* name;
+        int dataSize;       // odd and even, for the checksum's last word
+        bool zeroChecksum;  // as another tool leaves it
+        size_t flipFromEnd; // 3 bytes flipped this far from the end; 0 for none
+        std::vector<int> answers;
+        int exitCode;
+        size_t boxes;
+        const char* lastBox; // text of the last box; nullptr for the confirmation
+        bool installed;
+    } cases[] = {
+        {"odd size", 333, false, 0, {IDOK, IDOK}, 0, 2, nullptr, true},
+        {"even size", 334, false, 0, {IDOK, IDOK}, 0, 2, nullptr, true},
+        {"cancelled", 333, false, 0, {IDCANCEL}, 0, 1, nullptr, false},
+        {"confirmation not shown", 333, false, 0, {0}, 1, 1, nullptr, false},
+        {"confirmation failed as Wine fails it", 333, true, 0, {-1}, 1, 1, nullptr, false},
+        {"damaged data", 333, false, 200, {IDOK, IDOK}, 1, 1, damaged, false},
+        {"damaged directory", 333, false, 1567 + 20, {IDOK, IDOK}, 1, 1, damaged, false},
+        {"damaged, checksum zero", 333, true, 200, {IDOK, IDOK}, 0, 2, nullptr, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        TearDown();
+        SetUp();
+        std::vector<uint8_t> image = pkg::WriteInstaller(
+            Stub(), {"Fish Tank   ",
+                     0,
+                     {Stored(PatternBytes(1234, 1)), Stored(PatternBytes(c.dataSize, 2))}});
+        if (c.zeroChecksum)
+            WriteLe32(&image[ReadLe32(&image[DosLfanewOffset]) + ChecksumFromLfanew], 0);
+        for (size_t i = 0; c.flipFromEnd && i < 3; ++i)
+            image[image.size() - c.flipFromEnd + i] ^= 0x5A;
+        PlaceImage(image);
+        world->answers = c.answers;
+        EXPECT_EQ(RunInstaller(), c.exitCode);
+        ASSERT_EQ(world->boxes.size(), c.boxes);
+        const host::MessageBoxRecord& last = world->boxes.back();
+        EXPECT_EQ(last.caption, "Fish Tank Screen Saver Installation");
+        if (c.lastBox) {
+            EXPECT_EQ(last.text, c.lastBox);
+            EXPECT_EQ(last.style, UINT(MB_OK | MB_ICONSTOP));
+        }
+        EXPECT_EQ(world->winExecs.size(), c.installed ? 1u : 0u);
+        EXPECT_EQ(host::Exists("C:\\windows\\MYSAVER.SCR"), c.installed);
+        EXPECT_EQ(world->openHandles, 0);
+    }
+}
+
+TEST_F(FlowTest, EndsWhenTheMessageQueueFails) {
+    PlaceInstaller(FishTank());
+    world->answers = {IDOK, IDOK};
+    world->messageQueueFails = true;
+    EXPECT_EQ(RunInstaller(), 1);
 }
 
 TEST_F(FlowTest, NamesFollowTheInstallersFileName) {
@@ -151,13 +213,14 @@ TEST_F(FlowTest, TitlesAreTrimmedOfBlanksOnly) {
 }
 
 TEST_F(FlowTest, AnythingButOkOnTheConfirmationInstallsNothing) {
-    // IDCANCEL is also what Esc and the close box give; 0 is a failed box.
+    // IDCANCEL is also what Esc and the close box give; 0 is a failed box,
+    // which is no answer at all.
     for (int answer : {IDCANCEL, 0}) {
         TearDown();
         SetUp();
         PlaceInstaller(FishTank());
         world->answers = {answer};
-        EXPECT_EQ(RunInstaller(), 0);
+        EXPECT_EQ(RunInstaller(), answer == IDCANCEL ? 0 : 1);
         EXPECT_EQ(world->boxes.size(), 1u);
         EXPECT_EQ(world->dialogRuns, 0);
         EXPECT_TRUE(world->winExecs.empty());

@@ -1,4 +1,5 @@
 #include "package/format.h"
+#include "package/pe_checksum.h"
 #include "package/writer.h"
 #include "tests/unit/test_support.h"
 
@@ -58,8 +59,16 @@ TEST(WriteInstaller, LaysOutDirectoryThenFilesWithAbsoluteOffsets) {
     EXPECT_EQ(terminator.StoredSize, 0u);
     EXPECT_EQ(terminator.FileOffset, 0u);
     EXPECT_EQ(out.size(), expectedOffset);
-    // Everything before the package is the stub's own.
-    EXPECT_TRUE(std::equal(Stub().begin(), Stub().begin() + at, out.begin()));
+    // Everything before the package is the stub's own, but the checksum,
+    // which must fit the new file.
+    size_t field = ReadLe32(&out[DosLfanewOffset]) + ChecksumFromLfanew;
+    EXPECT_TRUE(std::equal(Stub().begin(), Stub().begin() + field, out.begin()));
+    EXPECT_TRUE(
+        std::equal(Stub().begin() + field + 4, Stub().begin() + at, out.begin() + field + 4));
+    uint32_t stamped = ReadLe32(&out[field]);
+    WriteLe32(&out[field], 0);
+    EXPECT_EQ(stamped,
+              FinishChecksum(AddChecksumWords(0, out.data(), out.size()), uint32_t(out.size())));
 }
 
 TEST(WriteInstaller, RefusesWhatTheInstallerCouldNotReadBack) {

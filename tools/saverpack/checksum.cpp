@@ -1,6 +1,7 @@
 #include "tools/saverpack/checksum.h"
 
 #include "package/format.h"
+#include "package/pe_checksum.h"
 
 #include <algorithm>
 #include <cstring>
@@ -8,9 +9,7 @@
 namespace saverpack {
 namespace {
 
-// The PE header's signature and file header, then the optional header,
-// which keeps the checksum 64 bytes in.
-enum : uint32_t { OptionalHeaderFromPe = 24, ChecksumInOptionalHeader = 64, PeOffsetField = 60 };
+enum : uint32_t { PeOffsetField = 60 };
 
 } // namespace
 
@@ -25,15 +24,14 @@ uint64_t ChecksumFieldIn(const pkg::ByteSource& image, const std::string& shownN
 }
 
 uint64_t ChecksumFieldOffset(uint32_t peOffset) {
-    return uint64_t(peOffset) + OptionalHeaderFromPe + ChecksumInOptionalHeader;
+    return uint64_t(peOffset) + ChecksumFromLfanew;
 }
 
 uint32_t PeChecksum(const pkg::ByteSource& file, uint64_t fieldOffset) {
-    // An even block size keeps every word within one block; one byte more
-    // makes room for the zero that pairs an odd last byte.
+    // Even, so that only the last block can end in an odd byte.
     const size_t BlockSize = size_t(1) << 20;
-    std::vector<uint8_t> block(BlockSize + 1);
-    uint64_t sum = 0;
+    std::vector<uint8_t> block(BlockSize);
+    uint32_t sum = 0;
     for (uint64_t at = 0;;) {
         size_t got = file.ReadAt(at, block.data(), BlockSize);
         if (got == 0)
@@ -42,22 +40,14 @@ uint32_t PeChecksum(const pkg::ByteSource& file, uint64_t fieldOffset) {
         for (uint64_t i = from; i < to; ++i)
             block[size_t(i - at)] = 0;
         at += got;
-        if (got % 2)
-            block[got++] = 0;
-        for (size_t i = 0; i < got; i += 2)
-            sum += uint32_t(block[i]) | uint32_t(block[i + 1]) << 8;
-        // Folding once per block gives what folding after every word does:
-        // both keep the sum's value modulo 0xFFFF, within 1 to 0xFFFF.
-        while (sum >> 16)
-            sum = (sum & 0xFFFF) + (sum >> 16);
+        sum = AddChecksumWords(sum, block.data(), got);
     }
-    return uint32_t(sum) + uint32_t(file.Size());
+    return FinishChecksum(sum, uint32_t(file.Size()));
 }
 
 void StampChecksum(std::vector<uint8_t>& image) {
-    pkg::MemoryBytes bytes(image);
-    uint64_t field = ChecksumFieldIn(bytes, "the installer");
-    WriteLe32(&image[size_t(field)], PeChecksum(bytes, field));
+    uint64_t field = ChecksumFieldIn(pkg::MemoryBytes(image), "the installer");
+    StampPeChecksum(image.data(), uint32_t(image.size()), uint32_t(field));
 }
 
 } // namespace saverpack

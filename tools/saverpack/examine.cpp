@@ -429,17 +429,26 @@ void CheckChecksum(const pkg::ByteSource& file, Examination& x) {
     uint64_t field = ChecksumFieldOffset(x.layout.peOffset);
     bool ok = true;
     uint32_t held = U32At(file, field, ok), wanted = PeChecksum(file, field);
-    // Windows does not check a program's checksum and the installer relies
-    // on nothing there, so installers from before saverpack set it stay
-    // sound; scanners and signing tools read it, hence the warning.
-    if (ok && held != wanted) {
-        char text[160];
+    if (!ok || held == wanted)
+        return;
+    // saverpack stamps the right checksum into every installer it writes, and
+    // the installer refuses to run when its non-zero checksum does not fit:
+    // the file was changed after it was made. A zero one comes from another
+    // tool or an older saverpack, which the installer still runs.
+    char text[200];
+    if (held == 0) {
         std::snprintf(text, sizeof text,
                       "the header's PE checksum is 0x%08X, the file's 0x%08X (saverpack sign "
                       "sets it right)",
                       unsigned(held), unsigned(wanted));
         x.findings.push_back({false, false, text});
+        return;
     }
+    std::snprintf(text, sizeof text,
+                  "damaged: the header's PE checksum is 0x%08X, but the file's bytes give "
+                  "0x%08X; it was changed after it was made, and the installer will refuse to run",
+                  unsigned(held), unsigned(wanted));
+    x.findings.push_back({true, true, text});
 }
 
 void CheckStreams(const pkg::ByteSource& file, Examination& x) {

@@ -171,6 +171,12 @@ int Sign(const std::string& installer, const SigningKey& key) {
             throw Failure(installer + ": is signed already");
         if (!x.where.found || x.directory.entries.empty())
             throw Failure(installer + ": holds no package to sign");
+        // Signing stamps a fresh checksum, which would pass a damaged file
+        // off as sound.
+        size_t known = x.findings.size();
+        CheckChecksum(file, x);
+        if (x.findings.size() > known && x.findings.back().problem)
+            throw Failure(installer + ": will not sign it: " + x.findings.back().text);
         k.description = TitleOf(x.directory);
     } // closed before it is replaced, which Windows requires
     PendingFile signed_(path);

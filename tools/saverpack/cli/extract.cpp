@@ -61,6 +61,7 @@ int Extract(const std::string& installer, const std::string& folderText, bool fo
     fs::path path = PathOf(installer);
     FileBytes file(path);
     Examination x = Examine(file, TextOf(path.filename()));
+    CheckChecksum(file, x);
     for (const Finding& f : x.findings)
         if (f.stopsExtract)
             throw Failure(installer + ": cannot extract it: " + f.text);

@@ -248,7 +248,7 @@ val Open(std::string name, val bytes) {
         result.set("sound", v.sound);
         val entries = val::array();
         std::string cannot;
-        for (const Finding& f : x.findings)
+        for (const Finding& f : checked.findings)
             if (f.stopsExtract && cannot.empty())
                 cannot = name + ": cannot extract it: " + f.text;
         if (cannot.empty()) {

@@ -1,0 +1,41 @@
+// The PE checksum, shared by the installer, which checks its own file with
+// it before it asks anything, and the writers of installers, which stamp
+// the right one into every installer they write. A file whose non-zero
+// checksum no longer fits its bytes was changed after it was made: damaged,
+// or cut short.
+//
+// The checksum is the file's 16-bit little-endian words summed with the
+// carries folded back in, the checksum field itself counted as zeros and an
+// odd last byte as a word of its own, plus the file's length.
+#pragma once
+
+#include "package/format.h"
+
+#include <stddef.h>
+#include <stdint.h>
+
+// Where the optional header keeps the checksum, from the PE header's start
+// (e_lfanew): past the signature and the file header, 64 bytes in.
+enum : uint32_t { ChecksumFromLfanew = 4 + 20 + 64 };
+
+// Adds `count` bytes as words to a running sum, folding each carry back in
+// at once. An odd last byte is a word of its own, so a file read in blocks
+// passes even blocks but the last.
+inline uint32_t AddChecksumWords(uint32_t sum, const unsigned char* bytes, size_t count) {
+    for (size_t i = 0; i < count; i += 2) {
+        sum += bytes[i] | (i + 1 < count ? (uint32_t)bytes[i + 1] << 8 : 0);
+        sum = (sum & 0xFFFF) + (sum >> 16);
+    }
+    return sum;
+}
+
+inline uint32_t FinishChecksum(uint32_t sum, uint32_t fileSize) {
+    return sum + fileSize;
+}
+
+// Puts the right checksum into a whole image held in memory, whose field
+// lies at `field`, inside it.
+inline void StampPeChecksum(unsigned char* image, uint32_t size, uint32_t field) {
+    WriteLe32(image + field, 0);
+    WriteLe32(image + field, FinishChecksum(AddChecksumWords(0, image, size), size));
+}
