@@ -45,9 +45,4 @@ uint32_t PeChecksum(const pkg::ByteSource& file, uint64_t fieldOffset) {
     return FinishChecksum(sum, uint32_t(file.Size()));
 }
 
-void StampChecksum(std::vector<uint8_t>& image) {
-    uint64_t field = ChecksumFieldIn(pkg::MemoryBytes(image), "the installer");
-    StampPeChecksum(image.data(), uint32_t(image.size()), uint32_t(field));
-}
-
 } // namespace saverpack

@@ -25,8 +25,4 @@ uint32_t PeChecksum(const pkg::ByteSource& file, uint64_t fieldOffset);
 // it has no PE header to keep one in.
 uint64_t ChecksumFieldIn(const pkg::ByteSource& image, const std::string& shownName);
 
-// Puts the right checksum into an installer image whose layout has been
-// checked, in memory.
-void StampChecksum(std::vector<uint8_t>& image);
-
 } // namespace saverpack

@@ -290,7 +290,6 @@ MadeInstaller MakeInstaller(const MakeRequest& o, const MakeHooks& hooks) {
     } catch (const pkg::PackageError& e) {
         throw Failure(o.out + ": " + e.what());
     }
-    StampChecksum(made.bytes);
     for (size_t i = 0; i < inputs.size(); ++i) {
         made.entries.push_back(Placed(o, inputs[i], uint32_t(i)));
         made.entries.back().stored = package.entries[i].stored.size();
