@@ -18,20 +18,6 @@ enum {
     ExtensionSize = 4,
 };
 
-// The PE32 layout as far as the installer's walk to the package uses it; the
-// authoring side's reader takes the very same steps.
-enum : uint32_t {
-    DosLfanewOffset = 60,
-    // Signature, IMAGE_FILE_HEADER and the 224-byte PE32 optional header:
-    // SizeOfOptionalHeader is not consulted, the build guarantees 224.
-    SectionTableFromLfanew = 4 + 20 + 224,
-    SectionHeaderSize = 40,
-    ResourceDirectoryHeaderSize = 16,
-    ResourceEntrySize = 8,
-    ResourceDataEntrySize = 16,
-    SubdirectoryFlag = 0x80000000u,
-};
-
 // The installer seeks in its own file with signed 32-bit offsets: no byte of
 // a package it can read lies at 2 GiB or beyond.
 constexpr uint64_t InstallerReadLimit = uint64_t(1) << 31;
@@ -66,6 +52,12 @@ inline void WriteLe32(unsigned char* p, uint32_t v) {
 inline void WriteLe16(unsigned char* p, uint16_t v) {
     p[0] = (unsigned char)v;
     p[1] = (unsigned char)(v >> 8);
+}
+
+// The bytes an entry installs as: its original size when compressed, its
+// stored size when stored.
+inline uint32_t InstalledSize(const PackageEntry& e) {
+    return e.OriginalSize != 0 ? e.OriginalSize : e.StoredSize;
 }
 
 inline PackageEntry ParsePackageEntry(const unsigned char* p) {

@@ -3,6 +3,7 @@
 #include "app/state.h"
 #include "package/format.h"
 #include "package/pe_checksum.h"
+#include "package/pe_layout.h"
 
 #include <string.h>
 
@@ -27,7 +28,7 @@ static int ReadU32At(HFILE file, uint32_t offset, uint32_t* value) {
 // the resource section; the walk compares no name, id or language.
 static int FirstEntryBelow(HFILE file, uint32_t base, const unsigned char* entry,
                            unsigned char* below) {
-    uint32_t subdirectory = ReadLe32(entry + 4) & ~SubdirectoryFlag;
+    uint32_t subdirectory = ReadLe32(entry + ResourceEntryTarget) & ~SubdirectoryFlag;
     return SeekTo(file, base + subdirectory + ResourceDirectoryHeaderSize) &&
            ReadExactly(file, below, ResourceEntrySize);
 }
@@ -46,8 +47,8 @@ static int FindResourceSection(HFILE file, uint32_t* virtualAddress, uint32_t* r
         if (memcmp(header, ".rsrc", 6) == 0)
             break;
     }
-    *virtualAddress = ReadLe32(header + 12);
-    *rawData = ReadLe32(header + 20);
+    *virtualAddress = ReadLe32(header + SectionVirtualAddress);
+    *rawData = ReadLe32(header + SectionPointerToRawData);
     return 1;
 }
 
@@ -62,7 +63,7 @@ static int SeekToFirstResourceData(HFILE file) {
         return 0;
     // The language entry points at the data entry; its high bit is not a flag here.
     unsigned char dataEntry[ResourceDataEntrySize];
-    if (!SeekTo(file, base + ReadLe32(language + 4)) ||
+    if (!SeekTo(file, base + ReadLe32(language + ResourceEntryTarget)) ||
         !ReadExactly(file, dataEntry, ResourceDataEntrySize))
         return 0;
     // The data entry holds a virtual address; the section maps it to the file.
@@ -149,7 +150,7 @@ int ScanPackageDirectory() {
     while (ReadExactly(package, record, PackageEntrySize)) {
         PackageEntry entry = ParsePackageEntry(record);
         // The terminator adds its OriginalSize too: 0 in every well-formed package.
-        TotalInstallSize += entry.OriginalSize != 0 ? entry.OriginalSize : entry.StoredSize;
+        TotalInstallSize += InstalledSize(entry);
         if (entry.StoredSize == 0)
             break;
     }

@@ -10,13 +10,10 @@
 #pragma once
 
 #include "package/format.h"
+#include "package/pe_layout.h"
 
 #include <stddef.h>
 #include <stdint.h>
-
-// Where the optional header keeps the checksum, from the PE header's start
-// (e_lfanew): past the signature and the file header, 64 bytes in.
-enum : uint32_t { ChecksumFromLfanew = 4 + 20 + 64 };
 
 // Adds `count` bytes as words to a running sum, folding each carry back in
 // at once. An odd last byte is a word of its own, so a file read in blocks

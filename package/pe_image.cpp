@@ -4,6 +4,7 @@
 // stub handed to the authoring tool, an installer handed to verify), so
 // every read is bounded and so is the walk of its resource tree.
 #include "package/format.h"
+#include "package/pe_layout.h"
 #include "package/writer.h"
 
 #include <set>
@@ -38,8 +39,6 @@ struct Section {
     uint32_t virtualAddress, rawSize, rawData;
 };
 
-enum : uint32_t { NameFlag = 0x80000000u };
-
 // Everything in the resource section that the package must not overwrite:
 // the tables, names and data entries, and every resource's data.
 struct ResourceWalk {
@@ -49,7 +48,7 @@ struct ResourceWalk {
     // A tree the build makes shares no directory and has no more entries
     // than its bytes can hold; a hostile one could make the walk endless.
     std::set<uint32_t> visited;
-    uint64_t entriesLeft = r.image.Size() / 8;
+    uint64_t entriesLeft = r.image.Size() / ResourceEntrySize;
 
     void Cover(uint64_t offset, uint64_t size) {
         r.Need(offset, size, "resource tree");
@@ -80,43 +79,46 @@ struct ResourceWalk {
         if (!visited.insert(offset).second)
             throw PackageError("resource tree reaches one directory twice");
         uint64_t at = uint64_t(rsrc.rawData) + offset;
-        uint32_t count =
-            uint32_t(r.U16(at + 12, "resource directory")) + r.U16(at + 14, "resource directory");
+        uint32_t count = uint32_t(r.U16(at + ResourceNamedEntryCount, "resource directory")) +
+                         r.U16(at + ResourceIdEntryCount, "resource directory");
         if (count > entriesLeft)
             throw PackageError("resource tree has more entries than the file can hold");
         entriesLeft -= count;
-        Cover(at, 16 + 8u * count);
+        Cover(at, ResourceDirectoryHeaderSize + ResourceEntrySize * count);
         for (uint32_t i = 0; i < count; ++i) {
-            uint32_t name = r.U32(at + 16 + 8u * i, "resource entry");
-            uint32_t target = r.U32(at + 20 + 8u * i, "resource entry");
-            if (name & NameFlag)
-                CoverName(name & ~NameFlag);
+            uint64_t entry = at + ResourceDirectoryHeaderSize + ResourceEntrySize * i;
+            uint32_t name = r.U32(entry, "resource entry");
+            uint32_t target = r.U32(entry + ResourceEntryTarget, "resource entry");
+            // A name field with the flag holds the offset of a counted name.
+            if (name & SubdirectoryFlag)
+                CoverName(name & ~SubdirectoryFlag);
             if (target & SubdirectoryFlag) {
                 Directory(target & ~SubdirectoryFlag, depth + 1, skip);
             } else {
-                uint64_t entry = uint64_t(rsrc.rawData) + target;
-                Cover(entry, 16);
-                if (entry != skip)
-                    Cover(FileOffsetOfRva(r.U32(entry, "data entry")),
-                          r.U32(entry + 4, "data entry"));
+                uint64_t data = uint64_t(rsrc.rawData) + target;
+                Cover(data, ResourceDataEntrySize);
+                if (data != skip)
+                    Cover(FileOffsetOfRva(r.U32(data, "data entry")),
+                          r.U32(data + ResourceDataSize, "data entry"));
             }
         }
     }
 };
 
 std::vector<Section> ReadSections(const Reader& r, uint32_t pe) {
-    uint16_t sectionCount = r.U16(pe + 6, "file header");
+    uint16_t sectionCount =
+        r.U16(pe + FileHeaderFromLfanew + FileHeaderNumberOfSections, "file header");
     std::vector<Section> sections;
     for (uint16_t i = 0; i < sectionCount; ++i) {
-        uint64_t at = uint64_t(pe) + 248 + 40u * i;
-        r.Need(at, 40, "section table");
-        char name[9] = {};
-        r.image.ReadAt(at, name, 8);
+        uint64_t at = pe + SectionHeaderFromLfanew(i);
+        r.Need(at, SectionHeaderSize, "section table");
+        char name[SectionNameSize + 1] = {};
+        r.image.ReadAt(at, name, SectionNameSize);
         Section s;
         s.name = name;
-        s.virtualAddress = r.U32(at + 12, "section table");
-        s.rawSize = r.U32(at + 16, "section table");
-        s.rawData = r.U32(at + 20, "section table");
+        s.virtualAddress = r.U32(at + SectionVirtualAddress, "section table");
+        s.rawSize = r.U32(at + SectionSizeOfRawData, "section table");
+        s.rawData = r.U32(at + SectionPointerToRawData, "section table");
         sections.push_back(s);
     }
     return sections;
@@ -127,16 +129,18 @@ std::vector<Section> ReadSections(const Reader& r, uint32_t pe) {
 StubLayout CheckImageLayout(const ByteSource& image) {
     Reader r{image};
     unsigned char mz[2] = {};
-    if (image.Size() < 64 || image.ReadAt(0, mz, 2) != 2 || mz[0] != 'M' || mz[1] != 'Z')
+    if (image.Size() < DosHeaderSize || image.ReadAt(0, mz, 2) != 2 || mz[0] != 'M' || mz[1] != 'Z')
         throw PackageError("not a Windows executable (no MZ header)");
-    uint32_t pe = r.U32(60, "DOS header");
-    if (r.U32(pe, "PE signature") != 0x00004550)
+    uint32_t pe = r.U32(DosLfanewOffset, "DOS header");
+    const uint64_t fileHeader = uint64_t(pe) + FileHeaderFromLfanew;
+    if (r.U32(pe, "PE signature") != PeSignature)
         throw PackageError("no PE signature");
-    if (r.U16(pe + 4, "file header") != 0x14c)
+    if (r.U16(fileHeader + FileHeaderMachine, "file header") != MachineI386)
         throw PackageError("not a 32-bit x86 image");
-    if (r.U16(pe + 20, "file header") != 224)
+    if (r.U16(fileHeader + FileHeaderSizeOfOptionalHeader, "file header") != Pe32OptionalHeaderSize)
         throw PackageError("optional header is not the 224-byte PE32 one");
-    if (r.U16(pe + 24, "optional header") != 0x10b)
+    if (r.U16(uint64_t(pe) + OptionalHeaderFromLfanew + OptionalMagic, "optional header") !=
+        Pe32Magic)
         throw PackageError("optional header is not PE32");
 
     std::vector<Section> sections = ReadSections(r, pe);
@@ -153,25 +157,25 @@ StubLayout CheckImageLayout(const ByteSource& image) {
     // The locator takes the first entry of each level: it must be LASTRES,
     // then name 1000, then language 1033.
     uint64_t root = rsrc.rawData;
-    uint32_t typeName = r.U32(root + 16, "resource root");
+    uint32_t typeName = r.U32(root + ResourceDirectoryHeaderSize, "resource root");
     ResourceWalk walk{r, rsrc, 0, {}};
-    if (!(typeName & NameFlag) || walk.NameAt(typeName & ~NameFlag) != "LASTRES")
+    if (!(typeName & SubdirectoryFlag) || walk.NameAt(typeName & ~SubdirectoryFlag) != "LASTRES")
         throw PackageError("LASTRES is not the first resource type");
     // The first entry of the subdirectory that the directory entry at
     // `entry` points to; `what` names that entry for the message.
     auto firstEntryBelow = [&](uint64_t entry, const std::string& what) {
-        uint32_t target = r.U32(entry + 4, what.c_str());
+        uint32_t target = r.U32(entry + ResourceEntryTarget, what.c_str());
         if (!(target & SubdirectoryFlag))
             throw PackageError(what + " has nothing below it");
-        return root + (target & ~SubdirectoryFlag) + 16;
+        return root + (target & ~SubdirectoryFlag) + ResourceDirectoryHeaderSize;
     };
-    uint64_t names = firstEntryBelow(root + 16, "LASTRES");
+    uint64_t names = firstEntryBelow(root + ResourceDirectoryHeaderSize, "LASTRES");
     if (r.U32(names, "LASTRES names") != 1000)
         throw PackageError("the first LASTRES resource is not 1000");
     uint64_t languages = firstEntryBelow(names, "LASTRES 1000");
     if (r.U32(languages, "LASTRES languages") != 1033)
         throw PackageError("the first language of LASTRES 1000 is not 1033");
-    uint32_t dataEntry = r.U32(languages + 4, "LASTRES languages");
+    uint32_t dataEntry = r.U32(languages + ResourceEntryTarget, "LASTRES languages");
     if (dataEntry & SubdirectoryFlag)
         throw PackageError("LASTRES 1000 1033 is not data");
     uint64_t entry = root + dataEntry;

@@ -1,5 +1,7 @@
 #include "package/reader.h"
 
+#include "package/pe_layout.h"
+
 #include <cstring>
 
 namespace pkg {
@@ -35,7 +37,7 @@ FoundPackage Failed(const std::string& why) {
 // installer computes: base + offset + 16, in 32 bits.
 bool FirstEntryBelow(InstallerFile& f, uint32_t base, const unsigned char* entry,
                      unsigned char* below) {
-    uint32_t subdirectory = ReadLe32(entry + 4) & ~SubdirectoryFlag;
+    uint32_t subdirectory = ReadLe32(entry + ResourceEntryTarget) & ~SubdirectoryFlag;
     return f.Seek(base + subdirectory + ResourceDirectoryHeaderSize) &&
            f.Read(below, ResourceEntrySize);
 }
@@ -57,8 +59,8 @@ FoundPackage FindPackage(const ByteSource& file) {
         if (std::memcmp(header, ".rsrc", 6) == 0)
             break;
     }
-    uint32_t virtualAddress = ReadLe32(header + 12);
-    uint32_t base = ReadLe32(header + 20);
+    uint32_t virtualAddress = ReadLe32(header + SectionVirtualAddress);
+    uint32_t base = ReadLe32(header + SectionPointerToRawData);
 
     unsigned char type[ResourceEntrySize], name[ResourceEntrySize], language[ResourceEntrySize];
     if (!f.Seek(base + ResourceDirectoryHeaderSize) || !f.Read(type, ResourceEntrySize))
@@ -67,7 +69,8 @@ FoundPackage FindPackage(const ByteSource& file) {
         return Failed("its resource tree leads outside the file");
     // The language entry's offset is used as it is, high bit and all.
     unsigned char dataEntry[ResourceDataEntrySize];
-    if (!f.Seek(base + ReadLe32(language + 4)) || !f.Read(dataEntry, ResourceDataEntrySize))
+    if (!f.Seek(base + ReadLe32(language + ResourceEntryTarget)) ||
+        !f.Read(dataEntry, ResourceDataEntrySize))
         return Failed("its resource data entry lies outside the file");
     uint32_t at = ReadLe32(dataEntry) - virtualAddress + base;
     if (!f.Seek(at))

@@ -20,7 +20,7 @@ struct FoundPackage {
 };
 
 // The installer's walk to the package directory: e_lfanew, the section
-// table 248 bytes on whatever the optional header says, the first header
+// table past a 224-byte optional header whatever the optional header says, the first header
 // named ".rsrc", then the first entry of each resource level. Offsets are
 // computed in 32 bits and wrap as the installer's do; one at 2 GiB or beyond
 // fails as its signed seeks do.
@@ -49,11 +49,5 @@ constexpr size_t MostEntriesRead = 65536;
 // Reads the directory from `headerOffset` on until a terminator, the end of
 // the file, or MostEntriesRead entries.
 PackageDirectory ReadDirectory(const ByteSource& file, uint32_t headerOffset);
-
-// The bytes an entry installs as: its original size when compressed, its
-// stored size when stored.
-inline uint32_t InstalledSize(const PackageEntry& e) {
-    return e.OriginalSize != 0 ? e.OriginalSize : e.StoredSize;
-}
 
 } // namespace pkg

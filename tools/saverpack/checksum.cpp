@@ -2,20 +2,16 @@
 
 #include "package/format.h"
 #include "package/pe_checksum.h"
+#include "package/pe_layout.h"
 
 #include <algorithm>
 #include <cstring>
 
 namespace saverpack {
-namespace {
-
-enum : uint32_t { PeOffsetField = 60 };
-
-} // namespace
 
 uint64_t ChecksumFieldIn(const pkg::ByteSource& image, const std::string& shownName) {
     unsigned char bytes[4];
-    if (image.ReadAt(PeOffsetField, bytes, 4) != 4)
+    if (image.ReadAt(DosLfanewOffset, bytes, 4) != 4)
         throw Failure(shownName + ": internal error: it has no PE header to keep a checksum in");
     uint64_t field = ChecksumFieldOffset(ReadLe32(bytes));
     if (field + 4 > image.Size())

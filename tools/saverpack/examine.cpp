@@ -1,6 +1,7 @@
 #include "tools/saverpack/examine.h"
 
 #include "decoder/decode.h"
+#include "package/pe_layout.h"
 #include "package/writer.h"
 #include "tools/saverpack/checksum.h"
 
@@ -16,16 +17,7 @@ namespace {
 constexpr uint64_t MostPerStoredByte = 8 * MaxMatch / (1 + OffsetRuns[0].codeLength + 6);
 static_assert(MostPerStoredByte == 24, "the bound the comment in examine.h derives");
 
-// PE32 optional header: data directories from offset 96, the security
-// (certificate table) directory fifth among them.
 enum : uint32_t {
-    OptionalHeaderFromPe = 24,
-    RvaCountInOptionalHeader = 92,
-    SecurityDirectoryInOptionalHeader = 96 + 4 * 8,
-    ResourceDirectoryInOptionalHeader = 96 + 2 * 8,
-    WinCertificateHeaderSize = 8,
-    WinCertRevision2 = 0x0200,
-    WinCertTypePkcsSignedData = 0x0002,
     // Past its stored bytes a stream decoded the second time reads this
     // many one bytes, then zeros again: the first bit past decides.
     OneBytesPast = 4096,
@@ -56,11 +48,11 @@ uint32_t U32At(const pkg::ByteSource& file, uint64_t offset, bool& ok) {
 SignatureBlock FindSignature(const pkg::ByteSource& file, const pkg::StubLayout& layout) {
     SignatureBlock s;
     bool ok = true;
-    uint64_t optional = uint64_t(layout.peOffset) + OptionalHeaderFromPe;
-    uint32_t directories = U32At(file, optional + RvaCountInOptionalHeader, ok);
-    s.offset = U32At(file, optional + SecurityDirectoryInOptionalHeader, ok);
-    s.size = U32At(file, optional + SecurityDirectoryInOptionalHeader + 4, ok);
-    s.present = ok && directories > 4 && (s.offset != 0 || s.size != 0);
+    uint64_t optional = uint64_t(layout.peOffset) + OptionalHeaderFromLfanew;
+    uint32_t directories = U32At(file, optional + OptionalNumberOfRvaAndSizes, ok);
+    s.offset = U32At(file, optional + SecurityDirectoryInOptional, ok);
+    s.size = U32At(file, optional + SecurityDirectoryInOptional + 4, ok);
+    s.present = ok && directories > SecurityDirectoryIndex && (s.offset != 0 || s.size != 0);
     return s;
 }
 
@@ -78,8 +70,8 @@ void JudgeSignature(const pkg::ByteSource& file, Examination& x, uint64_t packag
     unsigned char header[WinCertificateHeaderSize] = {};
     file.ReadAt(s.offset, header, sizeof header);
     if (s.size < WinCertificateHeaderSize || ReadLe32(header) > s.size ||
-        ReadLe16(header + 4) != WinCertRevision2 ||
-        ReadLe16(header + 6) != WinCertTypePkcsSignedData)
+        ReadLe16(header + WinCertificateRevision) != WinCertRevision2 ||
+        ReadLe16(header + WinCertificateType) != WinCertTypePkcsSignedData)
         j.Problem("the certificate table holds no Authenticode signature");
     if (end < file.Size())
         j.Warning(Thousands(file.Size() - end) + " bytes follow the signature");
@@ -234,15 +226,18 @@ void JudgeResources(const pkg::ByteSource& file, Examination& x, Judge& j) {
     }
     bool ok = true;
     uint32_t pe = x.layout.peOffset;
-    uint64_t optional = uint64_t(pe) + OptionalHeaderFromPe;
-    uint16_t sections = U16At(file, pe + 6, ok);
-    uint64_t header = uint64_t(pe) + 248 + 40u * (sections - 1u);
-    uint32_t virtualSize = U32At(file, header + 8, ok), rawSize = U32At(file, header + 16, ok);
-    uint32_t sectionAlignment = U32At(file, optional + 32, ok);
-    uint32_t sizeOfImage = U32At(file, optional + 56, ok);
-    uint32_t directoryAt = U32At(file, optional + ResourceDirectoryInOptionalHeader, ok);
-    uint32_t directorySize = U32At(file, optional + ResourceDirectoryInOptionalHeader + 4, ok);
+    uint64_t optional = uint64_t(pe) + OptionalHeaderFromLfanew;
+    uint16_t sections = U16At(file, pe + FileHeaderFromLfanew + FileHeaderNumberOfSections, ok);
     if (!ok || sections == 0)
+        return; // the layout check read it already
+    uint64_t header = pe + SectionHeaderFromLfanew(sections - 1u);
+    uint32_t virtualSize = U32At(file, header + SectionVirtualSize, ok);
+    uint32_t rawSize = U32At(file, header + SectionSizeOfRawData, ok);
+    uint32_t sectionAlignment = U32At(file, optional + OptionalSectionAlignment, ok);
+    uint32_t sizeOfImage = U32At(file, optional + OptionalSizeOfImage, ok);
+    uint32_t directoryAt = U32At(file, optional + ResourceDirectoryInOptional, ok);
+    uint32_t directorySize = U32At(file, optional + ResourceDirectoryInOptional + 4, ok);
+    if (!ok)
         return; // the layout check read all of these already
     uint64_t mapped = std::max(virtualSize, rawSize);
     uint64_t imageEnd = uint64_t(x.layout.rsrcVirtualAddress) + mapped;

@@ -39,7 +39,7 @@ std::vector<ExtractTarget> PlanExtraction(const Examination& x) {
 
 std::vector<uint8_t> RestoredBytes(const pkg::ByteSource& file, const PackageEntry& entry) {
     std::vector<uint8_t> bytes;
-    bytes.reserve(pkg::InstalledSize(entry));
+    bytes.reserve(InstalledSize(entry));
     RestoreEntry(
         file, entry,
         [](void* context, const uint8_t* block, size_t count) {

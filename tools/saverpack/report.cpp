@@ -52,7 +52,7 @@ std::string Printable(const std::string& text) {
 std::string Ratio(const PackageEntry& e) {
     char text[16];
     std::snprintf(text, sizeof text, "%.1f%%",
-                  100.0 * double(e.StoredSize) / double(pkg::InstalledSize(e)));
+                  100.0 * double(e.StoredSize) / double(InstalledSize(e)));
     return text;
 }
 
@@ -123,7 +123,7 @@ std::string ListText(const std::string& installer, const Examination& x,
         const PackageEntry& e = x.entries[i].entry;
         AppendFormat(out, "  %5zu  %-48s %13s %13s %13s  %-10s %6s\n", i,
                      ShownPlace(x.entries[i]).c_str(), Thousands(e.FileOffset).c_str(),
-                     Thousands(e.StoredSize).c_str(), Thousands(pkg::InstalledSize(e)).c_str(),
+                     Thousands(e.StoredSize).c_str(), Thousands(InstalledSize(e)).c_str(),
                      e.OriginalSize ? "compressed" : "stored", Ratio(e).c_str());
     }
     return out;
@@ -151,8 +151,8 @@ std::string ListJson(const std::string& installer, const Examination& x,
                      "\"method\": \"%s\", \"ratio\": %.4f}",
                      i ? "," : "", i, JsonString(WindowsPath(v.path)).c_str(),
                      i == 0 ? "true" : "false", unsigned(e.FileOffset), unsigned(e.StoredSize),
-                     unsigned(pkg::InstalledSize(e)), e.OriginalSize ? "compressed" : "stored",
-                     double(e.StoredSize) / double(pkg::InstalledSize(e)));
+                     unsigned(InstalledSize(e)), e.OriginalSize ? "compressed" : "stored",
+                     double(e.StoredSize) / double(InstalledSize(e)));
     }
     AppendFormat(out, "%s]\n}\n", x.entries.empty() ? "" : "\n  ");
     return out;

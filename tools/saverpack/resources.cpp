@@ -1,6 +1,7 @@
 #include "tools/saverpack/resources.h"
 
 #include "package/format.h"
+#include "package/pe_layout.h"
 #include "tools/saverpack/failure.h"
 #include "tools/saverpack/names.h"
 
@@ -26,13 +27,20 @@ bool operator==(const ResourceKey& a, const ResourceKey& b) {
 namespace {
 
 enum : uint32_t {
-    PeToSections = 248,
-    OptionalFromPe = 24,
-    InitializedDataInOptional = 8,
-    SectionAlignmentInOptional = 32,
-    FileAlignmentInOptional = 36,
-    SizeOfImageInOptional = 56,
-    ResourceDirectoryInOptional = 96 + 2 * 8,
+    // An .ico file: ICONDIR (reserved, type 1, count), then a 16-byte entry
+    // per image whose last field is the image's file offset. In a group
+    // icon resource the entry is 14 bytes, the offset replaced by the
+    // RT_ICON's id. Both entries start with the same 12 bytes.
+    IconDirectorySize = 6,
+    IconDirectoryType = 2,
+    IconDirectoryCount = 4,
+    IconFileEntrySize = 16,
+    IconEntryBytes = 8,
+    IconEntryPlanes = 4,
+    IconEntryBitCount = 6,
+    IconFileEntryOffset = 12,
+    GroupIconEntrySize = 14,
+    GroupIconEntryId = 12,
     DataAlignment = 8,
     MostFileAlignment = 0x10000,
     LongestResourceName = 256,
@@ -84,13 +92,16 @@ struct TreeReader {
         if (!visited.insert(offset).second)
             throw pkg::PackageError("resource tree reaches one directory twice");
         uint64_t at = uint64_t(base) + offset;
-        uint32_t count = uint32_t(U16(at + 12)) + U16(at + 14);
+        uint32_t count =
+            uint32_t(U16(at + ResourceNamedEntryCount)) + U16(at + ResourceIdEntryCount);
         if (count > entriesLeft)
             throw pkg::PackageError("resource tree has more entries than the file can hold");
         entriesLeft -= count;
         std::vector<std::pair<uint32_t, uint32_t>> entries;
-        for (uint32_t i = 0; i < count; ++i)
-            entries.push_back({U32(at + 16 + 8u * i), U32(at + 20 + 8u * i)});
+        for (uint32_t i = 0; i < count; ++i) {
+            uint64_t entry = at + ResourceDirectoryHeaderSize + uint64_t(ResourceEntrySize) * i;
+            entries.push_back({U32(entry), U32(entry + ResourceEntryTarget)});
+        }
         return entries;
     }
     uint32_t Below(uint32_t target) const {
@@ -144,7 +155,9 @@ std::vector<uint8_t> LayOut(const std::vector<Resource>& resources, uint32_t vir
         if (!tree[r.type][r.name].emplace(r.language, &r).second)
             throw pkg::PackageError("two resources of one type, name and language");
 
-    auto tableSize = [](size_t count) { return ResourceDirectoryHeaderSize + 8 * count; };
+    auto tableSize = [](size_t count) {
+        return ResourceDirectoryHeaderSize + ResourceEntrySize * count;
+    };
     size_t tables = tableSize(tree.size()), leaves = 0;
     for (const auto& [type, names] : tree) {
         tables += tableSize(names.size());
@@ -170,18 +183,20 @@ std::vector<uint8_t> LayOut(const std::vector<Resource>& resources, uint32_t vir
     size_t nextTable = 0, nextDataEntry = dataEntries;
     auto table = [&](size_t count) {
         size_t at = nextTable;
-        WriteLe16(&out[at + 14], uint16_t(count)); // ids; named counts set below
+        WriteLe16(&out[at + ResourceIdEntryCount], uint16_t(count)); // named ones set below
         nextTable += tableSize(count);
         return at;
     };
     auto setEntry = [&](size_t table, size_t index, const ResourceKey& k, uint32_t target) {
         uint32_t field = nameField(k); // first: a new name may move `out`
-        uint8_t* entry = &out[table + ResourceDirectoryHeaderSize + 8 * index];
+        uint8_t* entry = &out[table + ResourceDirectoryHeaderSize + ResourceEntrySize * index];
         WriteLe32(entry, field);
-        WriteLe32(entry + 4, target);
+        WriteLe32(entry + ResourceEntryTarget, target);
         if (k.named) {
-            WriteLe16(&out[table + 12], uint16_t(ReadLe16(&out[table + 12]) + 1));
-            WriteLe16(&out[table + 14], uint16_t(ReadLe16(&out[table + 14]) - 1));
+            uint8_t* named = &out[table + ResourceNamedEntryCount];
+            uint8_t* ids = &out[table + ResourceIdEntryCount];
+            WriteLe16(named, uint16_t(ReadLe16(named) + 1));
+            WriteLe16(ids, uint16_t(ReadLe16(ids) - 1));
         }
     };
 
@@ -212,8 +227,8 @@ std::vector<uint8_t> LayOut(const std::vector<Resource>& resources, uint32_t vir
     for (const auto& [resource, entry] : data) {
         PadTo(out, DataAlignment);
         WriteLe32(&out[entry], virtualAddress + uint32_t(out.size()));
-        WriteLe32(&out[entry + 4], uint32_t(resource->data.size()));
-        WriteLe32(&out[entry + 8], resource->codePage);
+        WriteLe32(&out[entry + ResourceDataSize], uint32_t(resource->data.size()));
+        WriteLe32(&out[entry + ResourceDataCodePage], resource->codePage);
         Append(out, resource->data.data(), resource->data.size());
     }
     PadTo(out, DataAlignment);
@@ -223,11 +238,13 @@ std::vector<uint8_t> LayOut(const std::vector<Resource>& resources, uint32_t vir
 // Group `group`'s images' ids, from its RT_GROUP_ICON data.
 std::vector<uint16_t> IconIdsOf(const Resource& group) {
     std::vector<uint16_t> ids;
-    if (group.data.size() < 6)
+    if (group.data.size() < IconDirectorySize)
         return ids;
-    size_t count = ReadLe16(&group.data[4]);
-    for (size_t i = 0; i < count && 6 + 14 * (i + 1) <= group.data.size(); ++i)
-        ids.push_back(ReadLe16(&group.data[6 + 14 * i + 12]));
+    size_t count = ReadLe16(&group.data[IconDirectoryCount]);
+    for (size_t i = 0;
+         i < count && IconDirectorySize + GroupIconEntrySize * (i + 1) <= group.data.size(); ++i)
+        ids.push_back(
+            ReadLe16(&group.data[IconDirectorySize + GroupIconEntrySize * i + GroupIconEntryId]));
     return ids;
 }
 
@@ -270,7 +287,7 @@ void ReplaceIcon(std::vector<Resource>& resources, const std::vector<IconImage>&
         while (taken.count(id))
             ++id;
         taken.insert(id);
-        Append(group.data, image.entry, 8);
+        Append(group.data, image.entry, IconEntryBytes);
         Append32(group.data, uint32_t(image.bytes.size()));
         Append16(group.data, id);
         resources.push_back(
@@ -383,7 +400,7 @@ std::vector<Resource> ReadResources(const pkg::ByteSource& image, const pkg::Stu
                 if ((dataEntry & SubdirectoryFlag) || languageField > 0xFFFF)
                     throw pkg::PackageError("resource tree deeper than three levels");
                 uint64_t entry = uint64_t(r.base) + dataEntry;
-                uint32_t rva = r.U32(entry), size = r.U32(entry + 4);
+                uint32_t rva = r.U32(entry), size = r.U32(entry + ResourceDataSize);
                 if (rva < r.virtualAddress)
                     throw pkg::PackageError("resource data outside .rsrc");
                 uint64_t at = uint64_t(rva - r.virtualAddress) + r.base;
@@ -396,7 +413,7 @@ std::vector<Resource> ReadResources(const pkg::ByteSource& image, const pkg::Stu
                 Resource res{type,
                              name,
                              uint16_t(languageField),
-                             r.U32(entry + 8),
+                             r.U32(entry + ResourceDataCodePage),
                              std::vector<uint8_t>(size),
                              at};
                 image.ReadAt(at, res.data.data(), size);
@@ -477,21 +494,23 @@ std::vector<IconImage> ParseIconFile(const std::vector<uint8_t>& file,
     std::string kind = PictureKindOf(file);
     if (!kind.empty())
         fail("is " + kind + ", not an icon");
-    if (file.size() < 6 || ReadLe16(&file[0]) != 0 || ReadLe16(&file[2]) != 1)
+    if (file.size() < IconDirectorySize || ReadLe16(&file[0]) != 0 ||
+        ReadLe16(&file[IconDirectoryType]) != 1)
         fail("is no .ico file (it does not start with an icon directory)");
-    size_t count = ReadLe16(&file[4]);
+    size_t count = ReadLe16(&file[IconDirectoryCount]);
     if (count == 0)
         fail("holds no image");
     if (count > MostIconImages)
         fail("holds " + std::to_string(count) + " images; the limit is " +
              std::to_string(MostIconImages));
-    if (6 + 16 * count > file.size())
+    if (IconDirectorySize + IconFileEntrySize * count > file.size())
         fail("its directory of " + std::to_string(count) +
              " images runs past the end of the file (" + Thousands(file.size()) + " bytes)");
     std::vector<IconImage> images;
     for (size_t i = 0; i < count; ++i) {
-        const uint8_t* entry = &file[6 + 16 * i];
-        uint32_t size = ReadLe32(entry + 8), offset = ReadLe32(entry + 12);
+        const uint8_t* entry = &file[IconDirectorySize + IconFileEntrySize * i];
+        uint32_t size = ReadLe32(entry + IconEntryBytes);
+        uint32_t offset = ReadLe32(entry + IconFileEntryOffset);
         std::string name = "image " + std::to_string(i + 1);
         if (size == 0)
             fail(name + " has zero bytes");
@@ -512,6 +531,22 @@ std::vector<IconImage> ParseIconFile(const std::vector<uint8_t>& file,
         images.push_back(std::move(image));
     }
     return images;
+}
+
+std::vector<uint8_t> IconFileOf(const std::vector<uint8_t>& image, const IconEntryView& icon) {
+    const uint32_t imageAt = IconDirectorySize + IconFileEntrySize;
+    std::vector<uint8_t> file(imageAt + image.size(), 0);
+    WriteLe16(&file[IconDirectoryType], 1);
+    WriteLe16(&file[IconDirectoryCount], 1);
+    uint8_t* entry = &file[IconDirectorySize];
+    entry[0] = uint8_t(icon.width == 256 ? 0 : icon.width);
+    entry[1] = uint8_t(icon.height == 256 ? 0 : icon.height);
+    WriteLe16(entry + IconEntryPlanes, 1);
+    WriteLe16(entry + IconEntryBitCount, uint16_t(icon.bitCount));
+    WriteLe32(entry + IconEntryBytes, uint32_t(image.size()));
+    WriteLe32(entry + IconFileEntryOffset, imageAt);
+    std::copy(image.begin(), image.end(), file.begin() + imageAt);
+    return file;
 }
 
 std::string VersionProblem(const std::string& text, uint16_t parts[4]) {
@@ -610,32 +645,34 @@ std::vector<uint8_t> WithIdentity(const std::vector<uint8_t>& stub, const Identi
     }
     std::vector<uint8_t> section = LayOut(resources, layout.rsrcVirtualAddress);
 
-    const uint64_t optional = uint64_t(layout.peOffset) + OptionalFromPe;
-    uint16_t sectionCount = ReadLe16(&stub[layout.peOffset + 6]);
+    const uint64_t optional = uint64_t(layout.peOffset) + OptionalHeaderFromLfanew;
+    uint16_t sectionCount =
+        ReadLe16(&stub[layout.peOffset + FileHeaderFromLfanew + FileHeaderNumberOfSections]);
     uint8_t* header = nullptr; // .rsrc's, the last; CheckStubLayout saw it whole
     std::vector<uint8_t> out(stub.begin(), stub.begin() + layout.rsrcOffset);
-    uint32_t fileAlignment = ReadLe32(&out[optional + FileAlignmentInOptional]);
-    uint32_t sectionAlignment = ReadLe32(&out[optional + SectionAlignmentInOptional]);
+    uint32_t fileAlignment = ReadLe32(&out[optional + OptionalFileAlignment]);
+    uint32_t sectionAlignment = ReadLe32(&out[optional + OptionalSectionAlignment]);
     // The format allows a file alignment up to 64 KiB; a larger one would
     // pad the section to gigabytes.
     if (fileAlignment == 0 || fileAlignment > MostFileAlignment || sectionAlignment == 0 ||
-        layout.rsrcOffset < layout.peOffset + PeToSections + 40u * sectionCount)
+        layout.rsrcOffset < layout.peOffset + SectionHeaderFromLfanew(sectionCount))
         throw pkg::PackageError("the stub's headers give no alignment, one above 64 KiB, or "
                                 "lie past .rsrc");
-    header = &out[layout.peOffset + PeToSections + 40u * (sectionCount - 1)];
-    uint32_t oldRawSize = ReadLe32(header + 16);
+    const uint64_t rsrcHeader = layout.peOffset + SectionHeaderFromLfanew(sectionCount - 1u);
+    header = &out[rsrcHeader];
+    uint32_t oldRawSize = ReadLe32(header + SectionSizeOfRawData);
     uint32_t rawSize = uint32_t(AlignUp(section.size(), fileAlignment));
     out.insert(out.end(), section.begin(), section.end());
     out.resize(layout.rsrcOffset + size_t(rawSize), 0);
-    header = &out[layout.peOffset + PeToSections + 40u * (sectionCount - 1)];
+    header = &out[rsrcHeader];
 
-    WriteLe32(header + 8, uint32_t(section.size()));
-    WriteLe32(header + 16, rawSize);
+    WriteLe32(header + SectionVirtualSize, uint32_t(section.size()));
+    WriteLe32(header + SectionSizeOfRawData, rawSize);
     uint8_t* o = &out[optional];
-    WriteLe32(o + InitializedDataInOptional,
-              ReadLe32(o + InitializedDataInOptional) - oldRawSize + rawSize);
+    WriteLe32(o + OptionalSizeOfInitializedData,
+              ReadLe32(o + OptionalSizeOfInitializedData) - oldRawSize + rawSize);
     WriteLe32(
-        o + SizeOfImageInOptional,
+        o + OptionalSizeOfImage,
         uint32_t(AlignUp(uint64_t(layout.rsrcVirtualAddress) + section.size(), sectionAlignment)));
     WriteLe32(o + ResourceDirectoryInOptional, layout.rsrcVirtualAddress);
     WriteLe32(o + ResourceDirectoryInOptional + 4, uint32_t(section.size()));
@@ -654,14 +691,18 @@ IdentityView ReadIdentity(const std::vector<Resource>& resources) {
     if (const Resource* group = find(RtGroupIcon, InstallerIconGroup)) {
         std::vector<uint16_t> ids = IconIdsOf(*group);
         for (size_t i = 0; i < ids.size(); ++i) {
-            const uint8_t* e = &group->data[6 + 14 * i];
+            const uint8_t* e = &group->data[IconDirectorySize + GroupIconEntrySize * i];
             const Resource* image = find(RtIcon, ids[i]);
             IconImage probe;
             if (image)
                 probe.bytes.assign(image->data.begin(),
-                                   image->data.begin() + std::min<size_t>(8, image->data.size()));
-            view.icon.push_back({e[0] ? e[0] : 256u, e[1] ? e[1] : 256u, unsigned(ReadLe16(e + 6)),
-                                 ReadLe32(e + 8), ids[i], probe.Png(), image != nullptr});
+                                   image->data.begin() +
+                                       std::min<size_t>(sizeof PngSignature, image->data.size()));
+            IconImage entry;
+            std::memcpy(entry.entry, e, sizeof entry.entry);
+            view.icon.push_back({entry.Width(), entry.Height(), entry.BitCount(),
+                                 ReadLe32(e + IconEntryBytes), ids[i], probe.Png(),
+                                 image != nullptr});
         }
     }
     for (const Resource& r : resources)

@@ -112,4 +112,8 @@ struct IdentityView {
 // Throws PackageError when the tree or a resource cannot be read.
 IdentityView ReadIdentity(const std::vector<Resource>& resources);
 
+// An .ico file of one image, `image` being the bytes of the RT_ICON that
+// `icon` names: what a browser or a viewer can draw, PNG or bitmap.
+std::vector<uint8_t> IconFileOf(const std::vector<uint8_t>& image, const IconEntryView& icon);
+
 } // namespace saverpack

@@ -1,6 +1,7 @@
 #include "tools/saverpack/cli/sign.h"
 
 #include "package/format.h"
+#include "package/pe_layout.h"
 #include "platform/tool_os.h"
 #include "tools/saverpack/checksum.h"
 
@@ -75,12 +76,14 @@ void CheckNothingMoved(const fs::path& before, const fs::path& after,
                        const std::string& shownName) {
     std::vector<uint8_t> a = ReadWholeFile(before, shownName);
     std::vector<uint8_t> b = ReadWholeFile(after, shownName);
-    uint32_t pe = a.size() >= 64 ? ReadLe32(&a[60]) : 0;
-    const uint64_t checksum = ChecksumFieldOffset(pe), certificateEntry = uint64_t(pe) + 24 + 128;
+    uint32_t pe = a.size() >= DosHeaderSize ? ReadLe32(&a[DosLfanewOffset]) : 0;
+    const uint64_t checksum = ChecksumFieldOffset(pe),
+                   certificateEntry =
+                       uint64_t(pe) + OptionalHeaderFromLfanew + SecurityDirectoryInOptional;
     bool same = b.size() >= a.size();
     for (size_t i = 0; same && i < a.size(); ++i) {
         bool header = (i >= checksum && i < checksum + 4) ||
-                      (i >= certificateEntry && i < certificateEntry + 8);
+                      (i >= certificateEntry && i < certificateEntry + DataDirectorySize);
         same = header || a[i] == b[i];
     }
     if (!same)

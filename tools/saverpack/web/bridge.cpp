@@ -184,22 +184,6 @@ struct OpenedInstaller {
 OpenedInstaller Opened;
 std::vector<uint8_t> Extracted;
 
-// An .ico file of one image, which the browser draws whether it is a PNG or
-// a bitmap.
-std::vector<uint8_t> IcoOf(const std::vector<uint8_t>& image, const IconEntryView& icon) {
-    std::vector<uint8_t> ico(22, 0);
-    ico[2] = 1; // an icon
-    ico[4] = 1; // of one image
-    ico[6] = uint8_t(icon.width == 256 ? 0 : icon.width);
-    ico[7] = uint8_t(icon.height == 256 ? 0 : icon.height);
-    ico[10] = 1; // planes
-    ico[12] = uint8_t(icon.bitCount);
-    WriteLe32(&ico[14], uint32_t(image.size()));
-    WriteLe32(&ico[18], 22);
-    ico.insert(ico.end(), image.begin(), image.end());
-    return ico;
-}
-
 val IconPictures(const pkg::ByteSource& file, const Examination& x) {
     val pictures = val::array();
     std::map<uint16_t, const Resource*> byId;
@@ -220,7 +204,7 @@ val IconPictures(const pkg::ByteSource& file, const Examination& x) {
             pictures.call<void>("push", val::null());
             continue;
         }
-        std::vector<uint8_t> ico = IcoOf(found->second->data, icon);
+        std::vector<uint8_t> ico = IconFileOf(found->second->data, icon);
         val bytes = val(emscripten::typed_memory_view(ico.size(), ico.data()));
         pictures.call<void>("push", bytes.call<val>("slice"));
     }
