@@ -29,6 +29,29 @@ const Level* LevelNamed(const std::string& name) {
     return nullptr;
 }
 
+std::vector<std::string> LevelChoices() {
+    std::vector<std::string> choices{NameOf(MakeRequest().level)};
+    for (Level level : OfferedLevels)
+        if (choices[0] != NameOf(level))
+            choices.push_back(NameOf(level));
+    choices.push_back("store");
+    return choices;
+}
+
+void ChooseLevel(const std::string& choice, MakeRequest& request) {
+    request.store = choice == "store";
+    if (request.store)
+        return;
+    const Level* level = LevelNamed(choice);
+    if (!level) {
+        std::string names;
+        for (const std::string& c : LevelChoices())
+            names += (names.empty() ? "" : ", ") + c;
+        throw Failure("the compression level is one of " + names, 2).About("level");
+    }
+    request.level = *level;
+}
+
 namespace {
 
 // Entry 0 is the saver, 1 the data file, 2 on the files.
@@ -122,12 +145,12 @@ struct Progress {
 // The stream when it is smaller, checked by decoding it again; the bytes as
 // they are otherwise.
 pkg::EntryToWrite Pack(std::vector<uint8_t> bytes, const Input& input, const MakeRequest& o,
-                       const Progress& bar, uint64_t doneBefore) {
+                       const Progress& progress, uint64_t doneBefore) {
     pkg::EntryToWrite entry;
     entry.extension = input.extension;
     if (!o.store) {
-        std::vector<uint8_t> stream =
-            EncodeSmaller(bytes, o.level, [&](size_t done) { bar.Reached(doneBefore + done); });
+        std::vector<uint8_t> stream = EncodeSmaller(
+            bytes, o.level, [&](size_t done) { progress.Reached(doneBefore + done); });
         if (!stream.empty()) {
             if (!DecodesTo(stream, bytes))
                 throw Failure(input.shown + ": internal error: its compressed stream does not "
@@ -245,8 +268,10 @@ Source SourceOf(const std::string& name, std::vector<uint8_t> bytes) {
 MakePlan PlanInstaller(const MakeRequest& o, const MakeHooks& hooks) {
     Judged j = Judge(o, hooks);
     MakePlan plan;
-    for (size_t i = 0; i < j.inputs.size(); ++i)
+    for (size_t i = 0; i < j.inputs.size(); ++i) {
         plan.entries.push_back(Placed(o, j.inputs[i], uint32_t(i)));
+        plan.installSize += uint32_t(j.inputs[i].size);
+    }
     plan.identity = std::move(j.identity);
     return plan;
 }
@@ -276,13 +301,13 @@ MadeInstaller MakeInstaller(const MakeRequest& o, const MakeHooks& hooks) {
     for (const Input& input : inputs)
         total += input.size;
     {
-        Progress bar{hooks, total};
+        Progress progress{hooks, total};
         for (const Input& input : inputs) {
-            bar.Reached(done);
-            package.entries.push_back(Pack(input.source->load(), input, o, bar, done));
+            progress.Reached(done);
+            package.entries.push_back(Pack(input.source->load(), input, o, progress, done));
             done += input.size;
         }
-        bar.Reached(done);
+        progress.Reached(done);
     }
 
     try {
@@ -315,8 +340,7 @@ std::string SummaryText(const MakeRequest& o, const MadeInstaller& made, uint64_
                                                            : identity.version->versionText.c_str());
     uint64_t in = 0;
     for (const PackedEntry& e : made.entries) {
-        std::string place = e.path.size() == 1 ? e.path[0] + " in the Windows directory"
-                                               : "...\\" + WindowsPath(e.path);
+        std::string place = PlaceInWords(e.path);
         std::string method =
             e.compressed ? "-> " + Thousands(e.stored) + " (" + Percent(e.stored, e.size) + ")"
                          : "stored";

@@ -59,6 +59,13 @@ struct MakeRequest {
     std::optional<std::string> productVersion, company, description, copyright;
 };
 
+// What a form offers to choose from, the default first: the offered levels
+// by name, then "store".
+std::vector<std::string> LevelChoices();
+// Sets `request`'s level, or stores, as the choice of that name says;
+// throws Failure about "level" for a name that is none of LevelChoices.
+void ChooseLevel(const std::string& choice, MakeRequest& request);
+
 // Where a front end takes part; each may be empty.
 struct MakeHooks {
     // After the installer's name is judged, before anything else.
@@ -91,6 +98,9 @@ struct MadeInstaller {
 struct MakePlan {
     std::vector<PackedEntry> entries; // stored sizes 0
     Identity identity;
+    // What the installer's scan will sum and its confirmation show: every
+    // entry's installed size, modulo 2^32 as in its 32-bit sum.
+    uint32_t installSize = 0;
 };
 MakePlan PlanInstaller(const MakeRequest& request, const MakeHooks& hooks = {});
 

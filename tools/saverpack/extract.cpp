@@ -7,7 +7,9 @@
 #include <map>
 
 namespace saverpack {
+namespace {
 
+// Whether `c` names exactly one entry of a folder.
 bool IsPlainName(const std::string& c) {
     if (c.empty() || c == "." || c == "..")
         return false;
@@ -15,6 +17,8 @@ bool IsPlainName(const std::string& c) {
         return ch == '/' || ch == '\\' || ch == ':' || (unsigned char)ch < 0x20;
     });
 }
+
+} // namespace
 
 std::vector<ExtractTarget> PlanExtraction(const Examination& x) {
     std::vector<ExtractTarget> targets;
@@ -35,6 +39,17 @@ std::vector<ExtractTarget> PlanExtraction(const Examination& x) {
             targets[at->second].entry = i;
     }
     return targets;
+}
+
+std::vector<ExtractTarget> ExtractionOf(const std::string& installer, const Examination& x) {
+    for (const Finding& f : x.findings)
+        if (f.stopsExtract)
+            throw Failure(installer + ": cannot extract it: " + f.text);
+    try {
+        return PlanExtraction(x);
+    } catch (const Failure& e) {
+        throw Failure(installer + ": " + e.what());
+    }
 }
 
 std::vector<uint8_t> RestoredBytes(const pkg::ByteSource& file, const PackageEntry& entry) {

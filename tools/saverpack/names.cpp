@@ -223,6 +223,14 @@ std::string WindowsPath(const std::vector<std::string>& components) {
     return path;
 }
 
+std::string ShownPlace(const std::vector<std::string>& components) {
+    return components.size() == 1 ? components[0] : "...\\" + WindowsPath(components);
+}
+
+std::string PlaceInWords(const std::vector<std::string>& components) {
+    return ShownPlace(components) + (components.size() == 1 ? " in the Windows directory" : "");
+}
+
 std::string ExtensionProblem(const char* extension) {
     std::string field(extension, ExtensionSize);
     size_t nul = field.find('\0');

@@ -46,6 +46,12 @@ std::vector<std::string> InstalledPath(const InstallerNames& names, uint32_t ind
                                        uint16_t firstFileNumber, const char* extension);
 // Joined with backslashes, as Windows writes it.
 std::string WindowsPath(const std::vector<std::string>& components);
+// An installed place as list shows it: the saver by its name, a data file
+// as "...\" and its path below the Windows directory.
+std::string ShownPlace(const std::vector<std::string>& components);
+// As create and the page's preview say it: the saver's name "in the Windows
+// directory", a data file as ShownPlace gives it.
+std::string PlaceInWords(const std::vector<std::string>& components);
 
 // The extension field of entry 2 on as a name would carry it: "" when fine,
 // else what makes it unfit (a path separator, "..", ':', a control

@@ -56,10 +56,6 @@ std::string Ratio(const PackageEntry& e) {
     return text;
 }
 
-std::string ShownPlace(const EntryView& v) {
-    return v.path.size() == 1 ? Printable(v.path[0]) : "...\\" + Printable(WindowsPath(v.path));
-}
-
 std::string IconText(const IconEntryView& icon) {
     return std::to_string(icon.width) + "x" + std::to_string(icon.height) + " " +
            std::to_string(icon.bitCount) + "-bit" + (icon.png ? " PNG" : "") +
@@ -122,9 +118,10 @@ std::string ListText(const std::string& installer, const Examination& x,
     for (size_t i = 0; i < x.entries.size(); ++i) {
         const PackageEntry& e = x.entries[i].entry;
         AppendFormat(out, "  %5zu  %-48s %13s %13s %13s  %-10s %6s\n", i,
-                     ShownPlace(x.entries[i]).c_str(), Thousands(e.FileOffset).c_str(),
-                     Thousands(e.StoredSize).c_str(), Thousands(InstalledSize(e)).c_str(),
-                     e.OriginalSize ? "compressed" : "stored", Ratio(e).c_str());
+                     Printable(ShownPlace(x.entries[i].path)).c_str(),
+                     Thousands(e.FileOffset).c_str(), Thousands(e.StoredSize).c_str(),
+                     Thousands(InstalledSize(e)).c_str(), e.OriginalSize ? "compressed" : "stored",
+                     Ratio(e).c_str());
     }
     return out;
 }
@@ -189,6 +186,14 @@ Verdict VerifyText(const std::string& installer, const Examination& x, const std
                  x.entries.size(), Thousands(x.directory.totalInstallSize).c_str(),
                  signer.empty() ? "" : ", signed by ", signer.c_str());
     return v;
+}
+
+Verdict VerifyInstaller(const pkg::ByteSource& file, Examination& x, const std::string& installer,
+                        const std::string& signer, const std::vector<Finding>& signatureFindings) {
+    CheckStreams(file, x);
+    CheckChecksum(file, x);
+    x.findings.insert(x.findings.end(), signatureFindings.begin(), signatureFindings.end());
+    return VerifyText(installer, x, signer);
 }
 
 } // namespace saverpack

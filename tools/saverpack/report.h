@@ -23,4 +23,11 @@ struct Verdict {
 };
 Verdict VerifyText(const std::string& installer, const Examination& x, const std::string& signer);
 
+// verify, past Examine: every stream decoded and the checksum summed, their
+// findings added to `x`, then the front end's own about the signature
+// (`signatureFindings`, by `signer`), and the verdict on them all.
+Verdict VerifyInstaller(const pkg::ByteSource& file, Examination& x, const std::string& installer,
+                        const std::string& signer = "",
+                        const std::vector<Finding>& signatureFindings = {});
+
 } // namespace saverpack

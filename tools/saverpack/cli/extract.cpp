@@ -62,15 +62,7 @@ int Extract(const std::string& installer, const std::string& folderText, bool fo
     FileBytes file(path);
     Examination x = Examine(file, TextOf(path.filename()));
     CheckChecksum(file, x);
-    for (const Finding& f : x.findings)
-        if (f.stopsExtract)
-            throw Failure(installer + ": cannot extract it: " + f.text);
-    std::vector<ExtractTarget> targets;
-    try {
-        targets = PlanExtraction(x);
-    } catch (const Failure& e) {
-        throw Failure(installer + ": " + e.what());
-    }
+    std::vector<ExtractTarget> targets = ExtractionOf(installer, x);
 
     fs::path folder = PathOf(folderText);
     std::error_code error;

@@ -41,26 +41,24 @@ int List(const std::string& installer, bool json) {
 
 int Verify(const std::string& installer, const std::string& caFile) {
     Opened o(installer);
-    Examination& x = o.x;
-    CheckStreams(o.file, x);
-    CheckChecksum(o.file, x);
     std::string signer;
-    if (x.signature.present) {
+    std::vector<Finding> signature;
+    if (o.x.signature.present) {
         SignatureCheck c = CheckSignature(o.path, caFile);
         signer = c.subject;
         if (!c.intact)
-            x.findings.push_back({true, false, "signature: " + c.detail});
+            signature.push_back({true, false, "signature: " + c.detail});
         else if (!c.trusted && !caFile.empty())
-            x.findings.push_back(
+            signature.push_back(
                 {true, false,
                  "signature: its signer is not trusted by " + caFile + ": " + c.detail});
         else if (!c.trusted)
-            x.findings.push_back({false, false,
-                                  "signature: intact, but its signer is not "
-                                  "trusted by the system's certificates: " +
-                                      c.detail});
+            signature.push_back({false, false,
+                                 "signature: intact, but its signer is not "
+                                 "trusted by the system's certificates: " +
+                                     c.detail});
     }
-    Verdict v = VerifyText(installer, x, signer);
+    Verdict v = VerifyInstaller(o.file, o.x, installer, signer, signature);
     std::fputs(v.text.c_str(), stdout);
     return v.sound ? 0 : 1;
 }

@@ -63,10 +63,7 @@ MakeRequest RequestFrom(const val& r) {
     val files = r["files"];
     for (unsigned i = 0, n = files["length"].as<unsigned>(); i < n; ++i)
         request.files.push_back(SourceFrom(files[i]));
-    std::string level = r["level"].as<std::string>();
-    request.store = level == "store";
-    if (const Level* l = LevelNamed(level))
-        request.level = *l;
+    ChooseLevel(r["level"].as<std::string>(), request);
     request.stub = [] {
         return std::vector<uint8_t>(EmbeddedStub, EmbeddedStub + EmbeddedStubSize);
     };
@@ -116,8 +113,7 @@ val EntryLines(const std::vector<PackedEntry>& entries) {
     val lines = val::array();
     for (const PackedEntry& e : entries) {
         val line = val::object();
-        line.set("place", e.path.size() == 1 ? e.path[0] + " in the Windows directory"
-                                             : "...\\" + WindowsPath(e.path));
+        line.set("place", PlaceInWords(e.path));
         line.set("shown", e.shown);
         line.set("size", double(e.size));
         line.set("sizeText", Thousands(e.size));
@@ -135,9 +131,7 @@ val Preview(val r) {
         MakeHooks hooks;
         hooks.warn = [&](const std::string& w) { warnings.push_back(w); };
         MakePlan plan = PlanInstaller(request, hooks);
-        uint32_t installSize = 0; // the installer's own sum, modulo 2^32
-        for (const PackedEntry& e : plan.entries)
-            installSize += uint32_t(e.size);
+        uint32_t installSize = plan.installSize;
         UserTexts texts =
             TextsTheUserSees(request.outName, request.title, installSize, ShownWindowsDirectory);
         result.set("entries", EntryLines(plan.entries));
@@ -224,23 +218,20 @@ val Open(std::string name, val bytes) {
         result.set("text", ListText(name, x, ""));
         result.set("signed", x.signature.present);
         result.set("icons", IconPictures(file, x));
+        std::vector<std::string> places; // each entry's, as list shows it
+        for (const EntryView& e : x.entries)
+            places.push_back(ShownPlace(e.path));
+        result.set("places", Strings(places));
         Examination checked = x;
-        CheckStreams(file, checked);
-        CheckChecksum(file, checked);
-        Verdict v = VerifyText(name, checked, "");
+        Verdict v = VerifyInstaller(file, checked, name);
         result.set("verdict", v.text);
         result.set("sound", v.sound);
         val entries = val::array();
         std::string cannot;
-        for (const Finding& f : checked.findings)
-            if (f.stopsExtract && cannot.empty())
-                cannot = name + ": cannot extract it: " + f.text;
-        if (cannot.empty()) {
-            try {
-                Opened.targets = PlanExtraction(x);
-            } catch (const Failure& e) {
-                cannot = name + ": " + e.what();
-            }
+        try {
+            Opened.targets = ExtractionOf(name, checked);
+        } catch (const Failure& e) {
+            cannot = e.what();
         }
         for (size_t i = 0; i < Opened.targets.size(); ++i) {
             val entry = val::object();
@@ -267,6 +258,11 @@ val Extract(unsigned target) {
     });
 }
 
+// The compression choices, the default first, for the form to offer.
+val Levels() {
+    return Strings(LevelChoices());
+}
+
 } // namespace
 } // namespace saverpack
 
@@ -275,4 +271,5 @@ EMSCRIPTEN_BINDINGS(saverpack) {
     emscripten::function("make", &saverpack::Make);
     emscripten::function("open", &saverpack::Open);
     emscripten::function("extract", &saverpack::Extract);
+    emscripten::function("levels", &saverpack::Levels);
 }
