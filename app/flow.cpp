@@ -1,28 +1,12 @@
 #include "app/flow.h"
 
-#include "app/state.h"
-#include "app/text.h"
+#include "install/state.h"
+#include "text/text.h"
 #include "install/checks.h"
 #include "install/dialog.h"
 #include "package/locator.h"
 
 #include <string.h>
-
-HINSTANCE InstallerInstance;
-char SaverTitle[TitleBufferSize];
-uint32_t TotalInstallSize;
-char SaverFileName[PathSize];
-InstallFailure InstallResult;
-char FailedPath[PathSize];
-
-void ResetProgramState() {
-    InstallerInstance = NULL;
-    memset(SaverTitle, 0, sizeof SaverTitle);
-    TotalInstallSize = 0;
-    memset(SaverFileName, 0, sizeof SaverFileName);
-    InstallResult = InstallOk;
-    memset(FailedPath, 0, sizeof FailedPath);
-}
 
 // The Windows directory, or "" when it cannot be had or does not fit.
 static void GetWindowsDirectoryOrEmpty(char* buffer) {

@@ -1,5 +1,5 @@
 #include "app/flow.h"
-#include "app/state.h"
+#include "install/state.h"
 
 typedef BOOL(WINAPI* SetDefaultDllDirectoriesFunction)(DWORD);
 

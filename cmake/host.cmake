@@ -4,11 +4,14 @@ find_package(GTest REQUIRED)
 enable_testing()
 include(GoogleTest)
 
-add_library(platform_host STATIC platform/host_windows.cpp)
-target_include_directories(platform_host PUBLIC ${CMAKE_SOURCE_DIR})
+# The stand-in of Windows that platform/win.h gives the installer's code on
+# the host; it lives beside the tests, its only users.
+add_library(windows_stand_in STATIC tests/windows/host_windows.cpp)
+target_include_directories(windows_stand_in PUBLIC ${CMAKE_SOURCE_DIR}
+  ${CMAKE_SOURCE_DIR}/tests/windows)
 
 add_library(installer_core STATIC ${INSTALLER_CORE_SOURCES})
-target_link_libraries(installer_core PUBLIC platform_host)
+target_link_libraries(installer_core PUBLIC windows_stand_in)
 
 add_library(package_writer STATIC package/pe_image.cpp package/writer.cpp package/reader.cpp)
 target_include_directories(package_writer PUBLIC ${CMAKE_SOURCE_DIR})

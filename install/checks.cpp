@@ -1,7 +1,7 @@
 #include "install/checks.h"
 
-#include "app/state.h"
-#include "app/text.h"
+#include "install/state.h"
+#include "text/text.h"
 #include "package/locator.h"
 
 #include <string.h>
@@ -63,8 +63,10 @@ int CheckExistingSaver(HINSTANCE instance) {
 }
 
 int CheckDiskSpace() {
-    if (!ScanPackageDirectory())
+    uint32_t installSize;
+    if (!ScanPackageDirectory(&installSize))
         return 1;
+    TotalInstallSize += installSize;
     // The warning is composed in the buffer the directory was read into.
     char text[MessageSize];
     UINT length = GetWindowsDirectoryA(text, sizeof text);

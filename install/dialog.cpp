@@ -1,7 +1,7 @@
 #include "install/dialog.h"
 
-#include "app/state.h"
-#include "app/text.h"
+#include "install/state.h"
+#include "text/text.h"
 #include "decoder/streams.h"
 #include "package/format.h"
 #include "package/locator.h"
@@ -37,11 +37,9 @@ static void Fail(InstallFailure kind, const char* path) {
 
 static void OnInitDialog(HWND dialog) {
     char text[CaptionSize];
-    CopyText(text, sizeof text, SaverTitle);
-    AppendText(text, sizeof text, " Screen Saver Installation");
+    ComposeCaption(text, sizeof text, SaverTitle);
     SetWindowTextA(dialog, text);
-    CopyText(text, sizeof text, SaverTitle);
-    AppendText(text, sizeof text, " Screen Saver");
+    JoinText(text, sizeof text, SaverTitle, " Screen Saver", NULL);
     SetDlgItemTextA(dialog, SaverLineId, text);
 
     RECT rect;
@@ -58,23 +56,6 @@ static void OnInitDialog(HWND dialog) {
 static int GetWindowsDirectoryChecked(char* buffer) {
     UINT length = GetWindowsDirectoryA(buffer, PathSize);
     return length != 0 && length < PathSize;
-}
-
-// Appends the decimal digits of `number`, at least four, never cut.
-static int AppendFileNumber(char* path, uint32_t number) {
-    char digits[16];
-    int n = 0;
-    do {
-        digits[n++] = (char)('0' + number % 10);
-        number /= 10;
-    } while (number != 0);
-    while (n < 4)
-        digits[n++] = '0';
-    char text[16];
-    for (int i = 0; i < n; ++i)
-        text[i] = digits[n - 1 - i];
-    text[n] = 0;
-    return AppendText(path, PathSize, text);
 }
 
 // Makes TORVANIX, MOREVANE and the saver's own directory below the Windows
@@ -115,15 +96,10 @@ static int BuildTargetPath(const Extraction& x, uint32_t index, const PackageEnt
     MakeDataDirectories(target, windowsLength);
     if (!AppendText(target, PathSize, "\\"))
         return 0;
-    if (index == 1)
-        return AppendText(target, PathSize, baseName) && AppendText(target, PathSize, ".DAT");
-
     char extension[ExtensionSize + 1];
     memcpy(extension, entry.Extension, ExtensionSize);
     extension[ExtensionSize] = 0;
-    return AppendText(target, PathSize, "FILE") &&
-           AppendFileNumber(target, index + x.firstFileNumber - 2) &&
-           AppendText(target, PathSize, extension);
+    return AppendDataFileName(target, PathSize, index, baseName, x.firstFileNumber, extension);
 }
 
 // The temporary file beside `target`.

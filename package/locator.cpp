@@ -1,6 +1,5 @@
 #include "package/locator.h"
 
-#include "app/state.h"
 #include "package/format.h"
 #include "package/pe_checksum.h"
 #include "package/pe_layout.h"
@@ -139,10 +138,11 @@ void ReadSaverTitle(char* buffer) {
     _lclose(package);
 }
 
-int ScanPackageDirectory() {
+int ScanPackageDirectory(uint32_t* installSize) {
     HFILE package = LocatePackage();
     if (package == HFILE_ERROR)
         return 0;
+    *installSize = 0;
     // Past Title and FirstFileNumber; neither counts here.
     _llseek(package, PackageHeaderSize, FILE_CURRENT);
     unsigned char record[PackageEntrySize];
@@ -150,7 +150,7 @@ int ScanPackageDirectory() {
     while (ReadExactly(package, record, PackageEntrySize)) {
         PackageEntry entry = ParsePackageEntry(record);
         // The terminator adds its OriginalSize too: 0 in every well-formed package.
-        TotalInstallSize += InstalledSize(entry);
+        *installSize += InstalledSize(entry);
         if (entry.StoredSize == 0)
             break;
     }

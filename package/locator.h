@@ -5,6 +5,8 @@
 
 #include "platform/win.h"
 
+#include <stdint.h>
+
 // A new handle on the installer's file, positioned at the PackageHeader, or
 // HFILE_ERROR. The caller closes it with _lclose.
 HFILE LocatePackage();
@@ -21,7 +23,7 @@ int ReadExactly(HFILE file, void* buffer, unsigned count);
 // bytes); leaves it untouched when the package cannot be located.
 void ReadSaverTitle(char* buffer);
 
-// Adds each entry's installed size to TotalInstallSize: the original size of
-// a compressed entry, the stored size of a stored one. 0 when the package
-// cannot be located.
-int ScanPackageDirectory();
+// Sums each entry's installed size into `installSize`: the original size of
+// a compressed entry, the stored size of a stored one, modulo 2^32. 0 when
+// the package cannot be located.
+int ScanPackageDirectory(uint32_t* installSize);

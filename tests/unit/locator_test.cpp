@@ -20,7 +20,7 @@ class LocatorTest : public InstallerTest {
     }
     uint32_t Scan() {
         TotalInstallSize = 0;
-        EXPECT_TRUE(ScanPackageDirectory());
+        EXPECT_TRUE(ScanPackageDirectory(&TotalInstallSize));
         return TotalInstallSize;
     }
 };
@@ -77,7 +77,7 @@ TEST_F(LocatorTest, FailsForAPathLongerThanItsBuffer) {
     char title[TitleBufferSize] = {};
     ReadSaverTitle(title);
     EXPECT_STREQ(title, "");
-    EXPECT_FALSE(ScanPackageDirectory());
+    EXPECT_FALSE(ScanPackageDirectory(&TotalInstallSize));
     EXPECT_EQ(TotalInstallSize, 0u);
 }
 
@@ -154,7 +154,7 @@ TEST_F(LocatorTest, TheAuthoringReaderFindsWhatTheInstallerFinds) {
         EXPECT_EQ(found.found ? long(found.headerOffset) : -1L, LocatedOffset()) << i;
         EXPECT_EQ(found.found, i != 4 && i != 5) << i; // no .rsrc, or no table where it looks
         TotalInstallSize = 0;
-        if (ScanPackageDirectory()) {
+        if (ScanPackageDirectory(&TotalInstallSize)) {
             EXPECT_EQ(pkg::ReadDirectory(bytes, found.headerOffset).totalInstallSize,
                       TotalInstallSize)
                 << i;

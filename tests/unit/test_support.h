@@ -3,9 +3,9 @@
 // the real built stub, and small synthetic PE images for odd layouts.
 #pragma once
 
-#include "app/state.h"
+#include "install/state.h"
 #include "package/writer.h"
-#include "platform/host_control.h"
+#include "tests/windows/host_control.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "app/text.h"
+#include "text/text.h"
 
 #include <gtest/gtest.h>
 

@@ -2,7 +2,7 @@
 // package written into a copy of the stub with the checksum made right.
 #include "tools/saverpack/create.h"
 
-#include "app/text.h"
+#include "text/text.h"
 #include "tools/saverpack/checksum.h"
 #include "tools/saverpack/names.h"
 

@@ -1,6 +1,6 @@
 #include "tools/saverpack/names.h"
 
-#include "app/text.h"
+#include "text/text.h"
 
 #include <algorithm>
 #include <cstdarg>
@@ -183,36 +183,35 @@ std::string TitleProblem(const std::string& utf8Title) {
         if (IsControl(c))
             return "the title holds a control character";
     if (title.size() > TitleSize)
-        return "the title is " + std::to_string(title.size()) +
-               " characters long; the limit is 32 single-byte characters";
+        return "the title is " + std::to_string(title.size()) + " characters long; the limit is " +
+               std::to_string(TitleSize) + " single-byte characters";
     return "";
 }
 
 InstallerNames NamesOf(const std::string& installerFileName) {
     // The installer's own helpers, so the names cannot drift from its own.
-    char base[260] = {}, saver[260] = {};
+    char base[PathSize] = {}, saver[PathSize] = {};
     BaseName(installerFileName.c_str(), base, sizeof base);
     SaverFileNameOf(installerFileName.c_str(), saver, sizeof saver);
     return InstallerNames{base, saver};
-}
-
-std::vector<std::string> DataFolders(const InstallerNames& names) {
-    return {"TORVANIX", "MOREVANE", names.baseName};
 }
 
 std::vector<std::string> InstalledPath(const InstallerNames& names, uint32_t index,
                                        uint16_t firstFileNumber, const char* extension) {
     if (index == 0)
         return {names.saverFileName};
-    std::vector<std::string> path = DataFolders(names);
-    if (index == 1) {
-        path.push_back(names.baseName + ".DAT");
-        return path;
-    }
-    char number[16];
-    std::snprintf(number, sizeof number, "%04u", unsigned(index + firstFileNumber - 2));
-    path.push_back("FILE" + std::string(number) +
-                   std::string(extension, strnlen(extension, ExtensionSize)));
+    std::vector<std::string> path(1);
+    for (const char* c = DataParentFolders; *c; ++c)
+        if (*c == '\\')
+            path.emplace_back();
+        else
+            path.back() += *c;
+    path.back() = names.baseName; // the one after the last parent's backslash
+    // Room for the longest base name and the longest FILE name there can be.
+    char name[PathSize + 32] = {};
+    AppendDataFileName(name, sizeof name, index, names.baseName.c_str(), firstFileNumber,
+                       std::string(extension, strnlen(extension, ExtensionSize)).c_str());
+    path.push_back(name);
     return path;
 }
 

@@ -35,13 +35,11 @@ struct InstallerNames {
 };
 InstallerNames NamesOf(const std::string& installerFileName);
 
-// The folders below the Windows directory that hold the data files.
-std::vector<std::string> DataFolders(const InstallerNames& names);
-
-// Where entry `index` installs, as components below the Windows directory:
-// {SaverFileName}, then {TORVANIX, MOREVANE, BaseName, BaseName.DAT}, then
-// the same folders and FILE + the file number's digits (at least four) + the
-// extension field up to its first NUL.
+// Where entry `index` installs, as components below the Windows directory,
+// named by the installer's own code (text/text.h): {SaverFileName}, then the
+// data parent folders, BaseName and BaseName.DAT, then the same folders and
+// FILE + the file number's digits (at least four) + the extension field up
+// to its first NUL.
 std::vector<std::string> InstalledPath(const InstallerNames& names, uint32_t index,
                                        uint16_t firstFileNumber, const char* extension);
 // Joined with backslashes, as Windows writes it.

@@ -2,7 +2,7 @@
 
 #include "decoder/codec.h"
 #include "decoder/streams.h"
-#include "platform/host_control.h"
+#include "tests/windows/host_control.h"
 
 #include <gtest/gtest.h>
 

@@ -3,7 +3,7 @@
 // when whole.
 #include "tools/saverpack/cli/commands.h"
 
-#include "platform/tool_os.h"
+#include "tools/saverpack/cli/os.h"
 #include "tools/saverpack/create.h"
 
 #include <chrono>

@@ -1,6 +1,6 @@
 #include "tools/saverpack/cli/files.h"
 
-#include "platform/tool_os.h"
+#include "tools/saverpack/cli/os.h"
 
 #include <algorithm>
 #include <csignal>

@@ -3,7 +3,7 @@
 // cannot be carried out.
 #include "tools/saverpack/cli/commands.h"
 
-#include "platform/tool_os.h"
+#include "tools/saverpack/cli/os.h"
 #include "tools/saverpack/names.h"
 
 #include <CLI/CLI.hpp>
@@ -57,8 +57,8 @@ int Run(int argc, char** argv) {
         ->required();
     createCommand
         ->add_option("--title", create.title,
-                     "the saver's title, at most 32 Windows-1252 "
-                     "characters")
+                     "the saver's title, at most " + std::to_string(TitleSize) +
+                         " Windows-1252 characters")
         ->required()
         ->check([](const std::string& t) { return saverpack::TitleProblem(t); });
     createCommand->add_option("--saver", create.saver, "the screen saver program (.scr)")

@@ -2,7 +2,7 @@
 
 #include "package/format.h"
 #include "package/pe_layout.h"
-#include "platform/tool_os.h"
+#include "tools/saverpack/cli/os.h"
 #include "tools/saverpack/checksum.h"
 
 #include <cerrno>

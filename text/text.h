@@ -1,4 +1,6 @@
-// Bounded text and the names the installer derives from its own file name.
+// Bounded text and the names the installer derives from its own file name,
+// shared by the installer and the authoring tool, which must name every
+// file as the installer will.
 //
 // Every text is 8-bit and NUL-terminated in a fixed buffer. The append
 // functions never write past `size` bytes and report whether everything
@@ -39,9 +41,20 @@ int BaseName(const char* fullPath, char* out, unsigned size);
 // (MY.SCR for my.saver.exe).
 int SaverFileNameOf(const char* fullPath, char* out, unsigned size);
 
+// The folders below the Windows directory that every saver's data folder
+// goes in, each followed by a backslash.
+static const char DataParentFolders[] = "TORVANIX\\MOREVANE\\";
+
 // The directory of the data files: the Windows directory, a backslash if it
-// has none, TORVANIX\MOREVANE\ and `baseName`. 0 when it does not fit.
+// has none, DataParentFolders and `baseName`. 0 when it does not fit.
 int DataDirectoryOf(const char* windowsDirectory, const char* baseName, char* out, unsigned size);
+
+// Appends the name entry `index` (1 on) installs under in the data
+// directory: `baseName`.DAT for entry 1; for the others FILE, the number
+// index + firstFileNumber - 2 in at least four digits, and `extension`. 0
+// when it does not fit; `path` then holds as much of it as fitted.
+int AppendDataFileName(char* path, unsigned size, uint32_t index, const char* baseName,
+                       uint16_t firstFileNumber, const char* extension);
 
 // What the user is told, each into a buffer of `size` bytes, cut when it
 // does not fit. The caption of every box: the title and " Screen Saver

@@ -6,7 +6,7 @@
 // enough for WinMain, the window procedure and the installation dialog to run
 // as they do on Windows: WM_CREATE inside CreateWindowExA, WM_INITDIALOG and
 // the posted commands inside DialogBoxParamA.
-#include "platform/host_control.h"
+#include "tests/windows/host_control.h"
 
 #include <cctype>
 #include <cerrno>

@@ -2,7 +2,7 @@
 // standard library: its arguments as UTF-8, whether stderr is a terminal,
 // which file a path leads to, and running another program (osslsigncode)
 // with its output captured.
-// platform/tool_posix.cpp serves Linux, platform/tool_win32.cpp Windows.
+// os_posix.cpp serves Linux, os_win32.cpp Windows.
 #pragma once
 
 #include <cstdint>

@@ -1,4 +1,4 @@
-#include "app/text.h"
+#include "text/text.h"
 
 #include <stdarg.h>
 #include <string.h>
@@ -86,7 +86,29 @@ int SaverFileNameOf(const char* fullPath, char* out, unsigned size) {
 
 int DataDirectoryOf(const char* windowsDirectory, const char* baseName, char* out, unsigned size) {
     return CopyText(out, size, windowsDirectory) && AppendBackslash(out, size) &&
-           AppendText(out, size, "TORVANIX\\MOREVANE\\") && AppendText(out, size, baseName);
+           AppendText(out, size, DataParentFolders) && AppendText(out, size, baseName);
+}
+
+// Appends the decimal digits of `number`, at least four, never cut.
+static int AppendFileNumber(char* path, unsigned size, uint32_t number) {
+    // Written from the end, lowest digit first; the terminator is text[15].
+    char text[16];
+    char* first = text + 15;
+    *first = 0;
+    do {
+        *--first = (char)('0' + number % 10);
+        number /= 10;
+    } while (number != 0 || first > text + 15 - 4);
+    return AppendText(path, size, first);
+}
+
+int AppendDataFileName(char* path, unsigned size, uint32_t index, const char* baseName,
+                       uint16_t firstFileNumber, const char* extension) {
+    if (index == 1)
+        return AppendText(path, size, baseName) && AppendText(path, size, ".DAT");
+    return AppendText(path, size, "FILE") &&
+           AppendFileNumber(path, size, index + firstFileNumber - 2) &&
+           AppendText(path, size, extension);
 }
 
 void JoinText(char* dst, unsigned size, ...) {

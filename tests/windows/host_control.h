@@ -6,7 +6,7 @@
 // gave it. Everything here is reset by host::Reset.
 #pragma once
 
-#include "platform/host_windows.h"
+#include "tests/windows/host_windows.h"
 
 #include <cstdint>
 #include <string>

@@ -1,4 +1,4 @@
-#include "platform/tool_os.h"
+#include "tools/saverpack/cli/os.h"
 
 #include <cerrno>
 #include <fcntl.h>

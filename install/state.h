@@ -2,8 +2,8 @@
 // order of the flow, and lives until the process ends.
 #pragma once
 
-#include "app/text.h"
 #include "platform/win.h"
+#include "text/text.h"
 
 #include <stdint.h>
 

@@ -3,7 +3,7 @@
 // Only the types, constants and functions the installer uses are here, with
 // the Windows signatures (narrow strings, 32-bit LONG and DWORD), so the same
 // source compiles against this header and against <windows.h>. The behaviour
-// is scripted and recorded through platform/host_control.h.
+// is scripted and recorded through tests/windows/host_control.h.
 #pragma once
 
 #include <cstddef>
