@@ -178,15 +178,37 @@ static std::vector<int32_t>& FreshHashHeads(size_t count) {
     return heads;
 }
 
+// What both match finders are built on: the text, the most recent
+// position of each hash of three bytes, and a slot per position for its
+// links. A link is followed only while it stays within the window, so each
+// position's slot is taken over by the position two windows on.
+class HashedText {
+  protected:
+    explicit HashedText(const Text& text)
+        : text_(text), head_(FreshHashHeads(size_t(1) << HashBits)) {}
+
+    static constexpr int HashBits = 16;
+    static constexpr size_t Slots = 2 * RingSize;
+    static size_t Slot(size_t pos) { return pos & (Slots - 1); }
+    static uint32_t Hash(const uint8_t* p) {
+        uint32_t v = static_cast<uint32_t>(p[0]) << 16 | static_cast<uint32_t>(p[1]) << 8 | p[2];
+        return (v * 2654435761u) >> (32 - HashBits);
+    }
+    // The longest match the text allows at `pos`; below MinMatch, none.
+    int LongestAt(size_t pos) const {
+        return static_cast<int>(std::min<size_t>(MaxMatch, text_.End() - pos));
+    }
+
+    const Text& text_;
+    std::vector<int32_t>& head_;
+};
+
 // Hash chains over the text. Positions are inserted in order, and a search
-// at a position sees only those before it. A chain is followed only while it
-// stays within the window, so each position's link is kept in a slot that
-// the position two windows on takes over.
-class MatchFinder {
+// at a position sees only those before it.
+class MatchFinder : HashedText {
   public:
     MatchFinder(const Text& text, int maxChain)
-        : text_(text), head_(FreshHashHeads(size_t(1) << HashBits)), prev_(Slots, -1),
-          maxChain_(maxChain) {}
+        : HashedText(text), prev_(Slots, -1), maxChain_(maxChain) {}
 
     void InsertUpTo(size_t end) {
         for (; inserted_ < end; ++inserted_) {
@@ -204,7 +226,7 @@ class MatchFinder {
     // distance matters: its offset code is the shortest.
     int Find(size_t pos, Match* out) {
         InsertUpTo(pos);
-        int maxLen = static_cast<int>(std::min<size_t>(MaxMatch, text_.End() - pos));
+        int maxLen = LongestAt(pos);
         if (maxLen < MinMatch) {
             return 0;
         }
@@ -238,16 +260,6 @@ class MatchFinder {
     }
 
   private:
-    static constexpr int HashBits = 16;
-    static constexpr size_t Slots = 2 * RingSize;
-    static size_t Slot(size_t pos) { return pos & (Slots - 1); }
-    static uint32_t Hash(const uint8_t* p) {
-        uint32_t v = static_cast<uint32_t>(p[0]) << 16 | static_cast<uint32_t>(p[1]) << 8 | p[2];
-        return (v * 2654435761u) >> (32 - HashBits);
-    }
-
-    const Text& text_;
-    std::vector<int32_t>& head_;
     std::vector<int32_t> prev_;
     size_t inserted_ = 0;
     int maxChain_;
@@ -263,11 +275,10 @@ class MatchFinder {
 // the number of positions sharing a hash, which a parse that searches at
 // every position cannot afford on repetitive input. A node whose first
 // MaxMatch bytes equal the new string's is dropped: farther and no better.
-class TreeFinder {
+class TreeFinder : HashedText {
   public:
     // The blanks before RingStart go in as history.
-    explicit TreeFinder(const Text& text)
-        : text_(text), head_(FreshHashHeads(size_t(1) << HashBits)), child_(2 * Slots, -1) {
+    explicit TreeFinder(const Text& text) : HashedText(text), child_(2 * Slots, -1) {
         Match ignored[MaxMatch];
         for (size_t pos = 0; pos < RingStart && pos < text.End(); ++pos) {
             Find(pos, ignored);
@@ -276,7 +287,7 @@ class TreeFinder {
 
     // As MatchFinder::Find, and called at every position in turn.
     int Find(size_t pos, Match* out) {
-        int maxLen = static_cast<int>(std::min<size_t>(MaxMatch, text_.End() - pos));
+        int maxLen = LongestAt(pos);
         if (maxLen < MinMatch) {
             return 0;
         }
@@ -328,18 +339,6 @@ class TreeFinder {
     }
 
   private:
-    static constexpr int HashBits = 16;
-    // Twice the window, so that a node's links stay its own while it can
-    // still be reached.
-    static constexpr size_t Slots = 2 * RingSize;
-    static size_t Slot(size_t pos) { return pos & (Slots - 1); }
-    static uint32_t Hash(const uint8_t* p) {
-        uint32_t v = static_cast<uint32_t>(p[0]) << 16 | static_cast<uint32_t>(p[1]) << 8 | p[2];
-        return (v * 2654435761u) >> (32 - HashBits);
-    }
-
-    const Text& text_;
-    std::vector<int32_t>& head_;
     std::vector<int32_t> child_; // below, above of each position's slot
 };
 
