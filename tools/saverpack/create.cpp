@@ -215,7 +215,12 @@ Identity IdentityOf(const MakeRequest& o) {
     Identity identity;
     identity.version = VersionOf(o);
     if (o.icon) {
-        o.icon->size(); // as for every input, a missing file is told before it is read
+        // As for every input, a missing file is told before it is read.
+        if (uint64_t size = o.icon->size(); size > MostIconFileSize)
+            throw Failure(o.icon->shown + ": is " + Thousands(size) +
+                          " bytes, more than an icon of " + std::to_string(MostIconImages) +
+                          " images of 256 pixels can take")
+                .About("icon");
         try {
             identity.icon = ParseIconFile(o.icon->load(), o.icon->shown);
         } catch (Failure& e) {

@@ -1,6 +1,7 @@
 #include "tools/saverpack/names.h"
 
 #include "text/text.h"
+#include "tools/saverpack/failure.h"
 
 #include <algorithm>
 #include <cstdarg>
@@ -296,6 +297,11 @@ void AppendFormat(std::string& out, const char* format, ...) {
     va_copy(again, arguments);
     int length = std::vsnprintf(nullptr, 0, format, arguments);
     va_end(arguments);
+    if (length < 0) {
+        va_end(again);
+        throw Failure(std::string("internal error: the text \"") + format +
+                      "\" cannot be formatted");
+    }
     size_t at = out.size();
     out.resize(at + size_t(length) + 1);
     std::vsnprintf(&out[at], size_t(length) + 1, format, again);

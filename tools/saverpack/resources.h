@@ -58,6 +58,9 @@ struct IconImage {
 
 // The most images an icon may hold; more is no icon an author meant.
 const size_t MostIconImages = 64;
+// The most bytes an icon file may hold: MostIconImages images of 256 by 256
+// pixels at 8 bytes each, twice what a 32-bit bitmap and its mask take.
+const uint64_t MostIconFileSize = MostIconImages * 256 * 256 * 8;
 
 // The images of an .ico file, or the one image of a square PNG file of up
 // to 256 pixels; throws Failure naming `shownName` for a file that is no

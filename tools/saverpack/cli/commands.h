@@ -4,7 +4,7 @@
 #pragma once
 
 #include "decoder/codec.h"
-#include "tools/saverpack/cli/sign.h"
+#include "tools/saverpack/cli/osslsigncode.h"
 #include "tools/saverpack/create.h"
 #include "tools/saverpack/examine.h"
 

@@ -58,7 +58,8 @@ Source FileSource(const std::string& shown) {
                     throw Failure(shown + ": cannot read it: " + error.message());
                 return size;
             },
-            [shown, path] { return ReadWholeFile(path, shown); }};
+            // The core refuses what the format cannot hold before it reads.
+            [shown, path] { return ReadWholeFile(path, shown, InstallerReadLimit - 1); }};
 }
 
 // Every file create reads, whatever it reads it for.
@@ -89,7 +90,7 @@ MakeRequest RequestOf(const CreateOptions& o) {
     r.stubShown = o.stub;
     r.stub = [&o] {
         return o.stub.empty() ? std::vector<uint8_t>(EmbeddedStub, EmbeddedStub + EmbeddedStubSize)
-                              : ReadWholeFile(PathOf(o.stub), o.stub);
+                              : ReadWholeFile(PathOf(o.stub), o.stub, InstallerReadLimit - 1);
     };
     if (!o.icon.empty())
         r.icon = FileSource(o.icon);
@@ -153,37 +154,6 @@ int Create(const CreateOptions& o) {
     if (!o.quiet)
         std::fputs(SummaryText(request, made, fs::file_size(out, error), seconds.count()).c_str(),
                    stdout);
-    return 0;
-}
-
-int Sign(const std::string& installer, const SigningKey& key) {
-    fs::path path = PathOf(installer);
-    std::vector<NamedFile> read;
-    for (const std::string* name : {&key.cert, &key.key, &key.passFile})
-        if (!name->empty())
-            read.push_back({*name, PathOf(*name)});
-    RefuseToReplaceAnInput(path, "the installer to sign (" + installer + ")", read);
-    SigningKey k = key;
-    {
-        FileBytes file(path);
-        Examination x = Examine(file, TextOf(path.filename()));
-        if (x.signature.present)
-            throw Failure(installer + ": is signed already");
-        if (!x.where.found || x.directory.entries.empty())
-            throw Failure(installer + ": holds no package to sign");
-        // Signing stamps a fresh checksum, which would pass a damaged file
-        // off as sound.
-        size_t known = x.findings.size();
-        CheckChecksum(file, x);
-        if (x.findings.size() > known && x.findings.back().problem)
-            throw Failure(installer + ": will not sign it: " + x.findings.back().text);
-        k.description = TitleOf(x.directory);
-    } // closed before it is replaced, which Windows requires
-    PendingFile signed_(path);
-    SignInstaller(path, signed_.Path(), k, installer);
-    StopIfInterrupted();
-    signed_.Commit();
-    std::printf("%s: signed\n", installer.c_str());
     return 0;
 }
 

@@ -1,6 +1,7 @@
 #include "tools/saverpack/cli/files.h"
 
 #include "tools/saverpack/cli/os.h"
+#include "tools/saverpack/names.h"
 
 #include <algorithm>
 #include <csignal>
@@ -14,10 +15,6 @@ volatile std::sig_atomic_t InterruptSeen = 0;
 
 extern "C" void NoteInterrupt(int) {
     InterruptSeen = 1;
-}
-
-std::string Reason(const std::error_code& error) {
-    return error.message();
 }
 
 } // namespace
@@ -80,13 +77,19 @@ void RefuseToReplaceAnInput(const fs::path& output, const std::string& outputRol
                           ", which would replace it; nothing was written");
 }
 
-std::vector<uint8_t> ReadWholeFile(const fs::path& path, const std::string& shownName) {
+std::vector<uint8_t> ReadWholeFile(const fs::path& path, const std::string& shownName,
+                                   uint64_t most) {
     std::ifstream in(path, std::ios::binary);
     if (!in)
         throw Failure(shownName + ": cannot read it: " + std::strerror(errno));
     in.seekg(0, std::ios::end);
     std::streamoff size = in.tellg();
     in.seekg(0);
+    // Checked in 64 bits: the 32-bit tool's size_t would cut a size above
+    // 4 GiB down to a small one.
+    if (size > 0 && uint64_t(size) > std::min<uint64_t>(most, SIZE_MAX))
+        throw Failure(shownName + ": is " + Thousands(uint64_t(size)) +
+                      " bytes; the most it may have is " + Thousands(most));
     std::vector<uint8_t> bytes(size_t(size > 0 ? size : 0));
     if (!in.read(reinterpret_cast<char*>(bytes.data()), std::streamsize(bytes.size())))
         throw Failure(shownName + ": cannot read it");
@@ -98,12 +101,8 @@ void CatchInterrupts() {
     std::signal(SIGTERM, NoteInterrupt);
 }
 
-bool Interrupted() {
-    return InterruptSeen != 0;
-}
-
 void StopIfInterrupted() {
-    if (Interrupted())
+    if (InterruptSeen != 0)
         throw Failure("interrupted; nothing was written");
 }
 
@@ -123,11 +122,10 @@ PendingFile::~PendingFile() {
         fs::remove(temporary_, ignored);
 }
 
-std::ofstream& PendingFile::Open() {
+void PendingFile::Open() {
     out_.open(temporary_, std::ios::binary | std::ios::trunc);
     if (!out_)
         throw Failure(TextOf(target_) + ": cannot write in its folder: " + std::strerror(errno));
-    return out_;
 }
 
 void PendingFile::Write(const void* bytes, size_t count) {
@@ -155,7 +153,7 @@ void PendingFile::Commit() {
     std::error_code error;
     fs::rename(temporary_, target_, error);
     if (error)
-        throw Failure(TextOf(target_) + ": cannot put it in place: " + Reason(error));
+        throw Failure(TextOf(target_) + ": cannot put it in place: " + error.message());
     committed_ = true;
 }
 

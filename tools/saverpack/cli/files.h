@@ -50,12 +50,13 @@ struct NamedFile {
 void RefuseToReplaceAnInput(const fs::path& output, const std::string& outputRole,
                             const std::vector<NamedFile>& inputs);
 
-// The whole of a file; throws Failure naming it when it cannot be read.
-std::vector<uint8_t> ReadWholeFile(const fs::path& path, const std::string& shownName);
+// The whole of a file; throws Failure naming it when it cannot be read, or
+// when it holds more than `most` bytes, which is then not read at all.
+std::vector<uint8_t> ReadWholeFile(const fs::path& path, const std::string& shownName,
+                                   uint64_t most);
 
 // Ctrl-C and termination requests, noticed where the work can stop cleanly.
 void CatchInterrupts();
-bool Interrupted();
 // Throws Failure when an interrupt has come.
 void StopIfInterrupted();
 
@@ -69,9 +70,8 @@ class PendingFile {
     PendingFile& operator=(const PendingFile&) = delete;
 
     const fs::path& Path() const { return temporary_; }
-    const fs::path& Target() const { return target_; }
     // Opens it for writing, cut to length 0.
-    std::ofstream& Open();
+    void Open();
     void Write(const void* bytes, size_t count);
     void WriteAll(const std::vector<uint8_t>& bytes);
     // Closes it; throws Failure when anything written did not reach it.

@@ -1,5 +1,5 @@
-// saverpack list and verify on a file: the core's words on stdout, the
-// signature read by osslsigncode.
+// saverpack list on a file: the core's words on stdout, the signer read by
+// osslsigncode.
 #include "tools/saverpack/cli/commands.h"
 
 #include "tools/saverpack/report.h"
@@ -37,30 +37,6 @@ int List(const std::string& installer, bool json) {
                      "them\n",
                      installer.c_str());
     return 0;
-}
-
-int Verify(const std::string& installer, const std::string& caFile) {
-    Opened o(installer);
-    std::string signer;
-    std::vector<Finding> signature;
-    if (o.x.signature.present) {
-        SignatureCheck c = CheckSignature(o.path, caFile);
-        signer = c.subject;
-        if (!c.intact)
-            signature.push_back({true, false, "signature: " + c.detail});
-        else if (!c.trusted && !caFile.empty())
-            signature.push_back(
-                {true, false,
-                 "signature: its signer is not trusted by " + caFile + ": " + c.detail});
-        else if (!c.trusted)
-            signature.push_back({false, false,
-                                 "signature: intact, but its signer is not "
-                                 "trusted by the system's certificates: " +
-                                     c.detail});
-    }
-    Verdict v = VerifyInstaller(o.file, o.x, installer, signer, signature);
-    std::fputs(v.text.c_str(), stdout);
-    return v.sound ? 0 : 1;
 }
 
 } // namespace saverpack
