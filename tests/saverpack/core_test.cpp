@@ -62,30 +62,32 @@ TEST(Core, MakesWhatItPlansAndWhatTheCommandLineMakes) {
     fs::remove_all(dir);
 }
 
-TEST(Core, RefusesAsTheCommandLineDoesAndNamesTheInputAtFault) {
+TEST(Core, RefusesAsTheCommandLineDoesAndNamesTheInputAtFaultInNoFrontEndsWords) {
     const struct {
         const char* input;
         std::function<void(MakeRequest&)> change;
         const char* says;
+        Failure::Fault fault = Failure::Fault::Any;
     } cases[] = {
         {"name", [](MakeRequest& r) { r.out = r.outName = "CON.exe"; }, "CON.exe: "},
         {"title", [](MakeRequest& r) { r.title = std::string(33, 'x'); }, "the title is 33"},
         {"title", [](MakeRequest& r) { r.title = "\xCE\xA9mega"; }, "the title holds"},
+        {"title", [](MakeRequest& r) { r.title = " "; }, "the title is empty"},
         {"icon",
          [](MakeRequest& r) {
              r.icon = SourceOf("i.ico", {'h', 'i', '!', 0, 0, 0});
          },
          "i.ico: is no .ico file"},
-        {"version", [](MakeRequest& r) { r.productVersion = "1.x"; },
-         "Fish.exe: --product-version 1.x: a version is"},
-        {"company", [](MakeRequest& r) { r.company = "a\tb"; }, "Fish.exe: --company: it holds"},
+        {"version", [](MakeRequest& r) { r.productVersion = "1.x"; }, "a version is",
+         Failure::Fault::Text},
+        {"company", [](MakeRequest& r) { r.company = "a\tb"; }, "it holds", Failure::Fault::Text},
         {"data", [](MakeRequest& r) { r.data = SourceOf("empty.dat", {}); }, "empty.dat: is empty"},
         {"data",
          [](MakeRequest& r) {
              r.data.reset();
              r.files.push_back(SourceOf("a.txt", {1}));
          },
-         "each FILE becomes entry 2"},
+         "entry 1 is always the data file", Failure::Fault::Missing},
         {"files", [](MakeRequest& r) { r.files.push_back(SourceOf("a.jpeg", {1})); },
          "a.jpeg: its extension .jpeg is longer"},
     };
@@ -99,7 +101,9 @@ TEST(Core, RefusesAsTheCommandLineDoesAndNamesTheInputAtFault) {
                 ADD_FAILURE() << "taken";
             } catch (const Failure& e) {
                 EXPECT_EQ(e.input, c.input);
+                EXPECT_EQ(e.fault, c.fault);
                 EXPECT_NE(std::string(e.what()).find(c.says), std::string::npos) << e.what();
+                EXPECT_EQ(std::string(e.what()).find("--"), std::string::npos) << e.what();
             }
         }
     }

@@ -104,10 +104,10 @@ void CheckSize(Input& input) {
 
 std::vector<Input> GatherInputs(const MakeRequest& o) {
     if (!o.files.empty() && !o.data)
-        throw Failure("each FILE becomes entry 2 or later, and entry 1 is always the data file: "
-                      "give --data as well",
+        throw Failure("the files after the data file become entries 2 and on, and entry 1 is "
+                      "always the data file",
                       2)
-            .About("data");
+            .Missing("data");
     std::vector<Input> inputs;
     inputs.push_back({&o.saver, o.saver.shown, "saver", 0, ""});
     if (o.data)
@@ -179,29 +179,27 @@ std::optional<VersionInfo> VersionOf(const MakeRequest& o) {
     if (o.productVersion) {
         std::string why = VersionProblem(*o.productVersion, info.version);
         if (!why.empty())
-            throw Failure(o.out + ": --product-version " + *o.productVersion + ": " + why)
-                .About("version");
+            throw Failure(why).InText("version", o.out, *o.productVersion);
         info.versionText = std::to_string(info.version[0]);
         size_t given = size_t(std::count(o.productVersion->begin(), o.productVersion->end(), '.'));
         for (size_t i = 1; i <= given; ++i)
             info.versionText += "." + std::to_string(info.version[i]);
     }
     const struct {
-        const char* option;
         const char* input;
         const std::optional<std::string>& given;
         std::string& field;
     } texts[] = {
-        {"--company", "company", o.company, info.company},
-        {"--description", "description", o.description, info.description},
-        {"--copyright", "copyright", o.copyright, info.copyright},
+        {"company", o.company, info.company},
+        {"description", o.description, info.description},
+        {"copyright", o.copyright, info.copyright},
     };
     for (const auto& t : texts) {
         if (!t.given)
             continue;
         std::string why = VersionTextProblem(*t.given);
         if (!why.empty())
-            throw Failure(o.out + ": " + t.option + ": " + why).About(t.input);
+            throw Failure(why).InText(t.input, o.out, std::nullopt);
         t.field = *t.given;
     }
     if (!o.description)

@@ -1,8 +1,9 @@
-// How the core reports what it refuses: one line, ready to show, and which
-// of the author's inputs it is about, so that a form can show it beside
-// that input.
+// How the core reports what it refuses: a plain sentence in no front end's
+// words, and which of the author's inputs it is about, so that the command
+// line can name its option and a form can show it beside its control.
 #pragma once
 
+#include <optional>
 #include <stdexcept>
 #include <string>
 
@@ -18,9 +19,29 @@ struct Failure : std::runtime_error {
     // "saver", ...); "" when it is no one input's.
     std::string input;
 
+    // What is wrong with that input, for the front end to word: anything
+    // (the sentence says it all), missing though another input needs it, or
+    // a text refused for the installer `installer` (the value, `given`, when
+    // it may be shown as it is: not one with a tab in it).
+    enum class Fault { Any, Missing, Text };
+    Fault fault = Fault::Any;
+    std::string installer;
+    std::optional<std::string> given;
+
     Failure& About(const std::string& name) {
         input = name;
         return *this;
+    }
+    Failure& Missing(const std::string& name) {
+        fault = Fault::Missing;
+        return About(name);
+    }
+    Failure& InText(const std::string& name, const std::string& forInstaller,
+                    std::optional<std::string> shownValue) {
+        fault = Fault::Text;
+        installer = forInstaller;
+        given = shownValue;
+        return About(name);
     }
 };
 

@@ -186,6 +186,9 @@ std::string TitleProblem(const std::string& utf8Title) {
     if (title.size() > TitleSize)
         return "the title is " + std::to_string(title.size()) + " characters long; the limit is " +
                std::to_string(TitleSize) + " single-byte characters";
+    // The installer would greet the user with "( Screen Saver)".
+    if (title.find_first_not_of(' ') == std::string::npos)
+        return "the title is empty";
     return "";
 }
 
@@ -253,6 +256,16 @@ std::string ExtensionProblem(const char* extension) {
 }
 
 std::string InstallerNameError(const std::string& fileName) {
+    // The installer keeps the saver's name, its name up to the first '.'
+    // and ".SCR", and its data folder's, up to the last '.', in a Windows
+    // path; longer, neither could be formed at all.
+    const size_t limit = PathSize - 1 - 4;
+    std::string name = fileName.substr(fileName.rfind('\\') + 1);
+    size_t longest = name.rfind('.') == std::string::npos ? name.size() : name.rfind('.');
+    if (longest > limit)
+        return "its name is too long: " + std::to_string(longest) +
+               " characters before its extension, where the installer keeps at most " +
+               std::to_string(limit);
     InstallerNames names = NamesOf(fileName);
     if (names.baseName.empty() || names.baseName == "." || names.baseName == "..")
         return "its name gives the data folder the name \"" + names.baseName +

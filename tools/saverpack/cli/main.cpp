@@ -18,6 +18,35 @@ namespace {
 
 using saverpack::Failure;
 
+// The core's refusals in the command line's words: an input by its option.
+std::string Worded(const Failure& e) {
+    static const struct {
+        const char* input;
+        const char* option;
+    } options[] = {{"data", "--data"},
+                   {"version", "--product-version"},
+                   {"company", "--company"},
+                   {"description", "--description"},
+                   {"copyright", "--copyright"}};
+    std::string option = e.input;
+    for (const auto& o : options)
+        if (e.input == o.input)
+            option = o.option;
+    switch (e.fault) {
+    case Failure::Fault::Missing:
+        // The files after the data file are what the command line calls FILE.
+        if (e.input == "data")
+            return "each FILE becomes entry 2 or later, and entry 1 is always the data file: "
+                   "give --data as well";
+        return std::string(e.what()) + ": give " + option + " as well";
+    case Failure::Fault::Text:
+        return e.installer + ": " + option + (e.given ? " " + *e.given : "") + ": " + e.what();
+    case Failure::Fault::Any:
+        break;
+    }
+    return e.what();
+}
+
 const char Footer[] = "Exit status: 0 success, 1 failure, 2 usage.";
 
 void AddSigningOptions(CLI::App& command, saverpack::SigningKey& key, bool required) {
@@ -155,7 +184,7 @@ int main(int argc, char** argv) {
     try {
         return Run(int(arguments.size()), pointers.data());
     } catch (const Failure& e) {
-        std::fprintf(stderr, "saverpack: %s\n", e.what());
+        std::fprintf(stderr, "saverpack: %s\n", Worded(e).c_str());
         return e.exitCode;
     } catch (const std::bad_alloc&) {
         std::fprintf(stderr, "saverpack: out of memory\n");
