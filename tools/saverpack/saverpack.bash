@@ -53,7 +53,7 @@ _saverpack() {
     return
     ;;
   --icon)
-    _filedir ico
+    _filedir '@(ico|png)'
     return
     ;;
   --saver)

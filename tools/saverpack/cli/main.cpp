@@ -108,7 +108,7 @@ int Run(int argc, char** argv) {
     createCommand->add_flag("--store", create.store, "store every entry as it is")->excludes(level);
     createCommand->add_option("--stub", create.stub, "another installer stub to write into");
     createCommand->add_option("--icon", create.icon,
-                              "the installer's icon (.ico, every image in it)");
+                              "the installer's icon: an .ico, every image in it, or a square PNG");
     createCommand->add_option("--product-version", create.productVersion,
                               "file and product version, A.B[.C[.D]]");
     createCommand->add_option("--company", create.company, "the company name Windows shows");
