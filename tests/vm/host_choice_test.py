@@ -30,9 +30,12 @@ class Host:
         for name in ("install-deps", "wine-host", "in-vm"):
             shutil.copy(os.path.join(SOURCE, "scripts", name), scripts)
         shutil.copy(os.path.join(STAND_INS, "can-run-32bit"), scripts)
+        os.makedirs(os.path.join(top, "tests", "web"))
+        for name in ("package.json", "package-lock.json"):
+            shutil.copy(os.path.join(SOURCE, "tests", "web", name), os.path.join(top, "tests", "web"))
         self.bin = os.path.join(top, "bin")
         os.makedirs(self.bin)
-        for name in ("apt-get", "dpkg", "dpkg-query", "qemu-system-x86_64"):
+        for name in ("apt-get", "dpkg", "dpkg-query", "qemu-system-x86_64", "npm"):
             os.symlink(os.path.join(STAND_INS, name), os.path.join(self.bin, name))
         self.build = os.path.join(top, "build")
         self.image = os.path.join(top, "image")

@@ -80,18 +80,30 @@ val ErrorOf(const std::string& message, const std::string& input) {
     val error = val::object();
     error.set("message", message);
     error.set("input", input);
+    error.set("fault", "any");
     return error;
 }
 
-// Runs `work`, which fills `result`; what it throws becomes result.error,
-// worded as the command line words it.
+// The page words it with its labels: it needs what is wrong, not an option.
+val ErrorOf(const Failure& e) {
+    val error = ErrorOf(e.what(), e.input);
+    if (e.fault == Failure::Fault::Missing)
+        error.set("fault", "missing");
+    if (e.fault == Failure::Fault::Text) {
+        error.set("fault", "text");
+        error.set("given", e.given ? val(*e.given) : val::null());
+    }
+    return error;
+}
+
+// Runs `work`, which fills `result`; what it throws becomes result.error.
 template <typename Work> val Guarded(Work work) {
     val result = val::object();
     result.set("error", val::null());
     try {
         work(result);
     } catch (const Failure& e) {
-        result.set("error", ErrorOf(e.what(), e.input));
+        result.set("error", ErrorOf(e));
     } catch (const std::bad_alloc&) {
         result.set("error", ErrorOf("not enough memory: the browser gives this page too little "
                                     "for these files; saverpack create can make it",

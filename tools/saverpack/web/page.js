@@ -14,44 +14,84 @@ const workerUrl = URL.createObjectURL(
   })
 );
 let worker = null;
+let ready = false; // the module in it runs
+let failedStarts = 0; // one after another
+let unusable = ""; // why the module cannot run in this browser at all
 let nextId = 1;
-const waiting = new Map(); // id -> {resolve, reject, progress}
+const waiting = new Map(); // id -> {resolve, reject, progress}, sent to the worker
+let unsent = []; // [message, transfer, {resolve, reject, progress}] until the worker is ready
 
 function startWorker() {
+  ready = false;
   worker = new Worker(workerUrl);
   worker.onmessage = (event) => {
     const { id, result, failed, progress } = event.data;
+    if (event.data.ready) return workerReady();
+    if (event.data.startFailed !== undefined) return startFailed(event.data.startFailed);
     const w = waiting.get(id);
     if (!w) return;
     if (progress) return w.progress && w.progress(progress);
     waiting.delete(id);
-    if (failed !== undefined) {
-      // The module cannot be trusted after a failure inside it: a new one.
-      restartWorker();
-      w.reject(new Error(failed));
-    } else {
-      w.resolve(result);
-    }
+    // The module cannot be trusted after a failure inside it: a new one,
+    // and every request it held fails with it.
+    if (failed === undefined) return w.resolve(result);
+    restartWorker(new Error(failed));
+    w.reject(new Error(failed));
   };
   worker.onerror = (event) => {
     event.preventDefault();
     const message = event.message || "the page's worker stopped";
-    restartWorker();
-    for (const w of waiting.values()) w.reject(new Error(message));
-    waiting.clear();
+    if (ready) restartWorker(new Error(message));
+    else startFailed(message);
   };
 }
 
-function restartWorker() {
-  worker.terminate();
-  startWorker();
+function workerReady() {
+  ready = true;
+  failedStarts = 0;
+  for (const [message, transfer, w] of unsent) {
+    waiting.set(message.id, w);
+    worker.postMessage(message, transfer);
+  }
+  unsent = [];
 }
 
-function ask(message, progress) {
+// A module that will not start is tried once more; then the page says it
+// cannot run here rather than trying for ever.
+function startFailed(why) {
+  worker.terminate();
+  if (++failedStarts < 2) return startWorker();
+  unusable = "This page cannot run in this browser: its module does not start (" + why + ").";
+  $("page-error").textContent = unusable + " saverpack, the command-line tool, makes the same installers.";
+  $("page-error").hidden = false;
+  $("make-button").disabled = true;
+  const all = [...waiting.values()].concat(unsent.map(([, , w]) => w));
+  waiting.clear();
+  unsent = [];
+  for (const w of all) w.reject(new Error(unusable));
+}
+
+// Ends the worker where it stands and starts a new one; what the old one
+// held fails with `reason`. The installer it had open is opened again.
+function restartWorker(reason) {
+  worker.terminate();
+  const held = [...waiting.values()].concat(unsent.map(([, , w]) => w));
+  waiting.clear();
+  unsent = [];
+  startWorker();
+  for (const w of held) w.reject(reason);
+  if (opened.file) reopenInstaller();
+}
+
+function ask(message, progress, transfer = []) {
+  if (unusable) return Promise.reject(new Error(unusable));
   const id = nextId++;
   return new Promise((resolve, reject) => {
-    waiting.set(id, { resolve, reject, progress });
-    worker.postMessage(Object.assign({ id }, message));
+    const w = { resolve, reject, progress };
+    message = Object.assign({ id }, message);
+    if (!ready) return unsent.push([message, transfer, w]);
+    waiting.set(id, w);
+    worker.postMessage(message, transfer);
   });
 }
 
@@ -93,6 +133,36 @@ function formState() {
   };
 }
 
+// A file as the worker takes it: its bytes, handed over rather than copied,
+// or only its name and size for a preview. A file the browser cannot read
+// (gone, changed, or refused to the page) is named at its control.
+async function filePart(file, withBytes, input, transfer) {
+  if (!file) return null;
+  if (!withBytes) return { name: file.name, size: file.size };
+  let bytes;
+  try {
+    bytes = await file.arrayBuffer();
+  } catch (e) {
+    throw { input, message: file.name + ": cannot read it: the browser could not read the file (" + ((e && e.name) || e) + "); choose it again" };
+  }
+  transfer.push(bytes);
+  return { name: file.name, bytes };
+}
+
+// The form with its files read: [request, the buffers to hand over]. The
+// icon is read even for a preview: it is small, and what is wrong with it
+// is best told at once.
+async function requestOf(state, withBytes) {
+  const transfer = [];
+  const r = Object.assign({}, state);
+  r.saver = await filePart(state.saver, withBytes, "saver", transfer);
+  r.data = await filePart(state.data, withBytes, "data", transfer);
+  r.files = [];
+  for (const f of state.files) r.files.push(await filePart(f, withBytes, "files", transfer));
+  r.icon = await filePart(state.icon, true, "icon", transfer);
+  return [r, transfer];
+}
+
 // The preview clears only the inputs' errors: what the last attempt to
 // make said (a failure, Cancelled) stays until the form changes.
 function clearErrors(withMake = true) {
@@ -107,10 +177,22 @@ function showError(place, message) {
   if (input && place !== "make") input.setAttribute("aria-invalid", message ? "true" : "false");
 }
 
+// What the core says is wrong with an input, in this page's words: the
+// control it is shown beside names the input, so no option is named.
+const missingWords = {
+  data: "the more files come after the data file, which is always entry 1: choose a data file as well",
+};
+
+function worded(error) {
+  if (error.fault === "missing") return missingWords[error.input] || error.message;
+  if (error.fault === "text" && error.given != null) return error.given + ": " + error.message;
+  return error.message;
+}
+
 // A failure from the core goes beside the input it is about; one about no
 // input goes beside the button.
 function showFailure(error) {
-  showError(errorPlaces[error.input] || "make", error.message);
+  showError(errorPlaces[error.input] || "make", worded(error));
 }
 
 function lines(list, items) {
@@ -141,12 +223,16 @@ async function updatePreview() {
   }
   let result;
   try {
-    result = await ask({ kind: "preview", form: state });
+    const [request, transfer] = await requestOf(state, false);
+    result = await ask({ kind: "preview", form: request }, null, transfer);
   } catch (e) {
+    if (e.input !== undefined) result = { error: e };
+    else {
     // A preview cancelled with the worker is asked again by Cancel itself.
     if (asked === previewAsked && e.message !== "cancelled")
       showError("make", "The page's module failed: " + e.message + ". Try again.");
     return;
+    }
   }
   if (asked !== previewAsked) return;
   clearErrors(false);
@@ -277,7 +363,7 @@ $("form").addEventListener("submit", async (e) => {
   clearErrors();
   const state = formState();
   if (!state.saver) {
-    showError("saver", "--saver is required: choose the saver (.scr)");
+    showError("saver", "choose the saver (the .scr file) first");
     $("saver").focus();
     return;
   }
@@ -285,28 +371,32 @@ $("form").addEventListener("submit", async (e) => {
   $("progress").hidden = false;
   showProgress(0, 0);
   $("cancel").focus();
-  making = nextId;
+  making = true;
   let result;
   try {
-    result = await ask({ kind: "make", form: state }, (p) => showProgress(p.done, p.total));
+    const [request, transfer] = await requestOf(state, true);
+    if (!making) throw new Error("cancelled");
+    result = await ask({ kind: "make", form: request }, (p) => showProgress(p.done, p.total), transfer);
   } catch (err) {
-    result = { error: { input: "", message: err.message === "cancelled" ? "Cancelled: no installer was made." : "The page's module failed: " + err.message + ". The page has started it again; try once more." } };
+    if (err.input !== undefined) result = { error: err };
+    else if (err.message === "cancelled") result = { error: { input: "", message: "Cancelled: no installer was made." } };
+    else if (unusable) result = { error: { input: "", message: unusable } };
+    else result = { error: { input: "", message: "The page's module failed: " + err.message + ". The page has started it again; try once more." } };
   }
-  making = null;
+  making = false;
   $("progress").hidden = true;
-  $("make-button").disabled = false;
+  $("make-button").disabled = !!unusable;
   if (result.error) {
     showFailure(result.error);
     const place = errorPlaces[result.error.input];
     $(place || "make-button").focus();
     return;
   }
-  const blob = new Blob([result.installer], { type: "application/vnd.microsoft.portable-executable" });
-  downloadUrl = URL.createObjectURL(blob);
+  downloadUrl = URL.createObjectURL(result.installer);
   const link = $("download");
   link.href = downloadUrl;
   link.download = state.out;
-  link.textContent = "Download " + state.out + " (" + result.installer.length.toLocaleString("en-US") + " bytes)";
+  link.textContent = "Download " + state.out + " (" + result.size.toLocaleString("en-US") + " bytes)";
   $("summary").textContent = result.summary;
   lines($("result-warnings"), result.warnings.map((w) => "Warning: " + w));
   $("result").hidden = false;
@@ -317,22 +407,43 @@ $("form").addEventListener("submit", async (e) => {
 // from outside, and a new one starts at once.
 $("cancel").addEventListener("click", () => {
   if (!making) return;
-  const w = waiting.get(making);
-  waiting.delete(making);
-  restartWorker();
-  for (const other of waiting.values()) other.reject(new Error("cancelled"));
-  waiting.clear();
-  if (w) w.reject(new Error("cancelled"));
+  making = false;
+  restartWorker(new Error("cancelled"));
   schedulePreview();
 });
 
 // ---- Opening an installer.
 
 const openedUrls = [];
+// The installer shown, kept so that a new module can open it again.
+const opened = { file: null };
 
 function forgetOpened() {
   while (openedUrls.length) URL.revokeObjectURL(openedUrls.pop());
   $("opened").hidden = true;
+  opened.file = null;
+}
+
+// The installer's bytes, read by the page and handed to the module.
+async function askOpen(file) {
+  const transfer = [];
+  const part = await filePart(file, true, "installer", transfer);
+  return ask({ kind: "open", name: part.name, bytes: part.bytes }, null, transfer);
+}
+
+// After the module was started again, its Extract buttons need the
+// installer open in it; if it cannot be, the view goes, with a word.
+async function reopenInstaller() {
+  const file = opened.file;
+  let result;
+  try {
+    result = await askOpen(file);
+  } catch (e) {
+    result = { error: e };
+  }
+  if (opened.file !== file || !result.error) return;
+  forgetOpened();
+  showError("installer", file.name + ": the page had to start its module again and could not open it again; choose it again");
 }
 
 function cell(row, text, className) {
@@ -359,15 +470,17 @@ async function openInstaller(file) {
   if (!file) return;
   let result;
   try {
-    result = await ask({ kind: "open", file });
+    result = await askOpen(file);
   } catch (err) {
-    showError("installer", "The page's module failed: " + err.message + ". The page has started it again.");
+    if (err.input !== undefined) showError("installer", err.message);
+    else showError("installer", "The page's module failed: " + err.message + ". The page has started it again.");
     return;
   }
   if (result.error) {
     showError("installer", result.error.message);
     return;
   }
+  opened.file = file;
   const list = JSON.parse(result.json);
   $("opened-title").textContent = list.title;
   $("opened-first").textContent = String(list.firstFileNumber);
@@ -448,7 +561,7 @@ async function extractEntry(target, name, td) {
     $("opened-extract-error").textContent = result.error.message;
     return;
   }
-  const url = URL.createObjectURL(new Blob([result.bytes]));
+  const url = URL.createObjectURL(result.bytes);
   openedUrls.push(url);
   const link = document.createElement("a");
   link.href = url;

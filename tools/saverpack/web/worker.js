@@ -1,5 +1,6 @@
 // The page's worker: the module lives here, so that making an installer
-// never stops the page. It answers each message {id, kind, ...} with
+// never stops the page. It says {ready} once the module runs, or {startFailed}
+// when it cannot; then it answers each message {id, kind, ...} with
 // {id, result} or {id, failed}, and sends {id, progress} meanwhile.
 "use strict";
 
@@ -8,43 +9,36 @@
 const fetch = undefined;
 
 const modulePromise = SaverpackModule();
+modulePromise.then(
+  () => postMessage({ ready: true }),
+  (e) => postMessage({ startFailed: String((e && e.message) || e) })
+);
 
-// A file from the page as the bridge takes it: its bytes, or only its size.
-async function filePart(file, withBytes, input) {
+// The files come from the page already read, as bytes it handed over
+// (transferred, not copied); the page reads them because some browsers do
+// not let a worker of a page opened from disk read a file.
+function filePart(file) {
   if (!file) return null;
-  if (!withBytes) return { name: file.name, size: file.size };
-  let buffer;
-  try {
-    buffer = await file.arrayBuffer();
-  } catch (e) {
-    throw { input, message: file.name + ": cannot read it: the browser gives this page too little memory for it, or the file is gone" };
-  }
-  return { name: file.name, bytes: new Uint8Array(buffer) };
+  if (!file.bytes) return file;
+  return { name: file.name, bytes: new Uint8Array(file.bytes) };
 }
 
-async function requestOf(form, withBytes) {
+function requestOf(form) {
   const r = Object.assign({}, form);
-  r.saver = (await filePart(form.saver, withBytes, "saver")) || { name: "", size: 0 };
-  r.data = await filePart(form.data, withBytes, "data");
-  r.files = [];
-  for (const f of form.files) r.files.push(await filePart(f, withBytes, "files"));
-  // The icon is read whole even for a preview: it is small, and what is
-  // wrong with it is best told at once.
-  r.icon = await filePart(form.icon, true, "icon");
+  r.saver = filePart(form.saver) || { name: "", size: 0 };
+  r.data = filePart(form.data);
+  r.files = form.files.map(filePart);
+  r.icon = filePart(form.icon);
   return r;
 }
 
-// Bytes from the module's memory, copied out before the next call reuses it.
-function copied(view) {
-  return view ? view.slice() : view;
-}
-
 const handlers = {
-  async preview(m, message) {
-    return m.preview(await requestOf(message.form, false));
+  preview(m, message) {
+    return m.preview(requestOf(message.form));
   },
-  async make(m, message) {
-    const request = await requestOf(message.form, true);
+  make(m, message) {
+    const request = requestOf(message.form);
+    message.form = null; // the module copies each file in, and lets the page's bytes go
     let last = 0;
     const result = m.make(request, (done, total) => {
       const now = Date.now();
@@ -53,16 +47,22 @@ const handlers = {
         postMessage({ id: message.id, progress: { done, total } });
       }
     });
-    result.installer = copied(result.installer);
+    // Straight from the module's memory into the Blob the page offers:
+    // the one copy there is, and a Blob reaches the page without another.
+    if (result.installer) {
+      result.size = result.installer.length;
+      result.installer = new Blob([result.installer], {
+        type: "application/vnd.microsoft.portable-executable",
+      });
+    }
     return result;
   },
-  async open(m, message) {
-    const bytes = new Uint8Array(await message.file.arrayBuffer());
-    return m.open(message.file.name, bytes);
+  open(m, message) {
+    return m.open(message.name, new Uint8Array(message.bytes));
   },
-  async extract(m, message) {
+  extract(m, message) {
     const result = m.extract(message.target);
-    result.bytes = copied(result.bytes);
+    if (result.bytes) result.bytes = new Blob([result.bytes]);
     return result;
   },
 };
@@ -71,16 +71,8 @@ onmessage = async (event) => {
   const message = event.data;
   try {
     const m = await modulePromise;
-    const result = await handlers[message.kind](m, message);
-    const transfer = [];
-    if (result.installer) transfer.push(result.installer.buffer);
-    if (result.bytes) transfer.push(result.bytes.buffer);
-    postMessage({ id: message.id, result }, transfer);
+    postMessage({ id: message.id, result: handlers[message.kind](m, message) });
   } catch (e) {
-    if (e && e.input !== undefined) {
-      postMessage({ id: message.id, result: { error: e } });
-    } else {
-      postMessage({ id: message.id, failed: String((e && e.message) || e) });
-    }
+    postMessage({ id: message.id, failed: String((e && e.message) || e) });
   }
 };
