@@ -1,10 +1,10 @@
 #include "app/flow.h"
 
-#include "install/state.h"
-#include "text/text.h"
 #include "install/checks.h"
 #include "install/dialog.h"
+#include "install/state.h"
 #include "package/locator.h"
+#include "text/text.h"
 
 #include <string.h>
 

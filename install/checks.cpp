@@ -1,8 +1,8 @@
 #include "install/checks.h"
 
 #include "install/state.h"
-#include "text/text.h"
 #include "package/locator.h"
+#include "text/text.h"
 
 #include <string.h>
 

@@ -1,10 +1,10 @@
 #include "install/dialog.h"
 
-#include "install/state.h"
-#include "text/text.h"
 #include "decoder/streams.h"
+#include "install/state.h"
 #include "package/format.h"
 #include "package/locator.h"
+#include "text/text.h"
 
 #include <string.h>
 
