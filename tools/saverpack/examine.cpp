@@ -419,6 +419,9 @@ void RestoreEntry(const pkg::ByteSource& file, const PackageEntry& entry, BlockW
 }
 
 void CheckChecksum(const pkg::ByteSource& file, Examination& x) {
+    if (x.checksumChecked)
+        return;
+    x.checksumChecked = true;
     if (!x.layoutKnown)
         return;
     uint64_t field = ChecksumFieldOffset(x.layout.peOffset);

@@ -46,6 +46,7 @@ struct Examination {
     pkg::StubLayout layout{};
     bool identityKnown = false; // the resource tree could be read
     IdentityView identity;
+    bool checksumChecked = false; // CheckChecksum has run
 
     bool Sound() const;
     bool CanExtract() const;
@@ -75,8 +76,8 @@ Examination Examine(const pkg::ByteSource& file, const std::string& installerFil
 void CheckStreams(const pkg::ByteSource& file, Examination& examination);
 
 // Reads the whole file and reports a PE checksum in the header other than
-// the file's own. Nothing when the layout is not known, which is reported
-// already.
+// the file's own, once per examination: verify and extract may both ask.
+// Nothing when the layout is not known, which is reported already.
 void CheckChecksum(const pkg::ByteSource& file, Examination& examination);
 
 // Hands an entry's installed bytes to `write` in blocks, in order: its

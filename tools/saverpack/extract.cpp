@@ -41,7 +41,9 @@ std::vector<ExtractTarget> PlanExtraction(const Examination& x) {
     return targets;
 }
 
-std::vector<ExtractTarget> ExtractionOf(const std::string& installer, const Examination& x) {
+std::vector<ExtractTarget> ExtractionOf(const pkg::ByteSource& file, const std::string& installer,
+                                        Examination& x) {
+    CheckChecksum(file, x);
     for (const Finding& f : x.findings)
         if (f.stopsExtract)
             throw Failure(installer + ": cannot extract it: " + f.text);

@@ -21,11 +21,12 @@ struct ExtractTarget {
 // character): the last guard of "nothing outside the folder".
 std::vector<ExtractTarget> PlanExtraction(const Examination& examination);
 
-// What extract writes of `installer`, as both front ends plan it: refused
-// with a Failure naming `installer` for the first finding that stops an
-// extraction, or for a place PlanExtraction refuses.
-std::vector<ExtractTarget> ExtractionOf(const std::string& installer,
-                                        const Examination& examination);
+// What extract writes of `file`, named `installer`, as both front ends plan
+// it: the checksum checked (once; a damaged file is not extracted), then
+// refused with a Failure naming `installer` for the first finding that
+// stops an extraction, or for a place PlanExtraction refuses.
+std::vector<ExtractTarget> ExtractionOf(const pkg::ByteSource& file, const std::string& installer,
+                                        Examination& examination);
 
 // An entry's installed bytes, as RestoreEntry gives them; the entry must
 // be inFile, and a compressed one decodable.

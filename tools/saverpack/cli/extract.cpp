@@ -61,8 +61,7 @@ int Extract(const std::string& installer, const std::string& folderText, bool fo
     fs::path path = PathOf(installer);
     FileBytes file(path);
     Examination x = Examine(file, TextOf(path.filename()));
-    CheckChecksum(file, x);
-    std::vector<ExtractTarget> targets = ExtractionOf(installer, x);
+    std::vector<ExtractTarget> targets = ExtractionOf(file, installer, x);
 
     fs::path folder = PathOf(folderText);
     std::error_code error;

@@ -241,7 +241,7 @@ val Open(std::string name, val bytes) {
         val entries = val::array();
         std::string cannot;
         try {
-            Opened.targets = ExtractionOf(name, checked);
+            Opened.targets = ExtractionOf(file, name, checked);
         } catch (const Failure& e) {
             cannot = e.what();
         }
