@@ -16,7 +16,6 @@ engine's driver is missing.
 """
 import base64
 import json
-import re
 import shutil
 import subprocess
 import sys
@@ -28,11 +27,9 @@ from pathlib import Path
 ENGINE = sys.argv[1]
 PAGE, SAVERPACK, AQUARIUM, NODE_MODULES = (Path(a).resolve() for a in sys.argv[2:6])
 
+sys.path.insert(0, str(Path(__file__).parent))
 try:
-    from selenium import webdriver
-    from selenium.webdriver.common.action_chains import ActionChains
-    from selenium.webdriver.common.by import By
-    from selenium.webdriver.common.keys import Keys
+    import browsers
 except ImportError:
     print("page_test: skipped: python3-selenium is not installed")
     sys.exit(77)
@@ -46,112 +43,11 @@ KEEP_BLOBS = """if (!window.madeBlobs) {
 }"""
 
 
-class Selenium:
-    """Chromium or WebKit through their WebDriver servers."""
-
-    def __init__(self):
-        self.profile = tempfile.mkdtemp(prefix="web-profile-")
-        if ENGINE == "chromium":
-            from selenium.webdriver.chrome.service import Service
-            options = webdriver.ChromeOptions()
-            options.binary_location = "/usr/bin/chromium"
-            for a in ("--headless", "--no-sandbox", "--disable-gpu", "--disable-quic",
-                      "--no-first-run", "--disable-background-networking",
-                      "--disable-component-update", "--disable-sync",
-                      "--user-data-dir=" + self.profile, "--window-size=1280,1600"):
-                options.add_argument(a)
-            options.set_capability("goog:loggingPrefs", {"performance": "ALL"})
-            self.driver = webdriver.Chrome(service=Service("/usr/bin/chromedriver"),
-                                           options=options)
-        else:
-            options = webdriver.WebKitGTKOptions()
-            options.binary_location = WEBKIT_BROWSER
-            options.add_argument("--automation")
-            self.driver = webdriver.WebKitGTK(executable_path="/usr/bin/WebKitWebDriver",
-                                              options=options)
-            self.driver.set_window_size(1280, 1600)
-
-    def open(self, url):
-        self.driver.get(url)
-
-    def js(self, body, *args):
-        return self.driver.execute_script(body, *args)
-
-    def choose(self, id, paths):
-        self.driver.find_element(By.ID, id).send_keys("\n".join(map(str, paths)))
-
-    def tab(self):
-        ActionChains(self.driver).send_keys(Keys.TAB).perform()
-
-    def requests(self):
-        """The URLs the page asked for since the last call; None where the
-        driver cannot see them."""
-        if ENGINE != "chromium":
-            return None
-        urls = []
-        for entry in self.driver.get_log("performance"):
-            message = json.loads(entry["message"])["message"]
-            if message["method"] == "Network.requestWillBeSent":
-                urls.append(message["params"]["request"]["url"])
-        return urls
-
-    def close(self):
-        self.driver.quit()
-        shutil.rmtree(self.profile, ignore_errors=True)
-
-
-class Puppeteer:
-    """Firefox through firefox_driver.js."""
-
-    def __init__(self):
-        self.process = subprocess.Popen(
-            ["node", str(Path(__file__).with_name("firefox_driver.js")), str(NODE_MODULES)],
-            stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
-        self.seen = 0
-        self.call("start")
-
-    def call(self, op, **arguments):
-        self.process.stdin.write(json.dumps(dict(arguments, op=op)) + "\n")
-        self.process.stdin.flush()
-        answer = json.loads(self.process.stdout.readline() or '{"error": "the driver stopped"}')
-        if "error" in answer:
-            raise RuntimeError(f"firefox {op}: {answer['error']}")
-        return answer["ok"]
-
-    def open(self, url):
-        self.call("open", url=url)
-
-    def js(self, body, *args):
-        return self.call("js", body=body, args=list(args))
-
-    def choose(self, id, paths):
-        self.call("choose", id=id, paths=[str(p) for p in paths])
-
-    def tab(self):
-        self.call("tab")
-
-    def requests(self):
-        urls = self.call("requests")
-        new, self.seen = urls[self.seen:], len(urls)
-        return new
-
-    def close(self):
-        try:
-            self.call("close")
-        finally:
-            self.process.wait(timeout=30)
-
-
-WEBKIT_BROWSER = next(iter(sorted(map(str, Path("/usr/lib/x86_64-linux-gnu").glob("webkit2gtk-4.*/MiniBrowser")))), None)
-DRIVERS = {"chromium": Path("/usr/bin/chromedriver"), "firefox": NODE_MODULES / "puppeteer-core",
-           "webkit": Path("/usr/bin/WebKitWebDriver")}
-
-
 class Session:
     """One browser with the page open from file://."""
 
     def __init__(self):
-        self.browser = Puppeteer() if ENGINE == "firefox" else Selenium()
+        self.browser = browsers.launch(ENGINE, NODE_MODULES)
         self.open(PAGE)
 
     def open(self, page):
@@ -498,7 +394,8 @@ class PageTest(unittest.TestCase):
 
 
 if __name__ == "__main__":
-    if not PAGE.exists() or not DRIVERS[ENGINE].exists():
-        print(f"page_test: skipped: no {PAGE} (make web) or no {DRIVERS[ENGINE]}")
+    lacking = browsers.missing(ENGINE, NODE_MODULES)
+    if not PAGE.exists() or lacking:
+        print(f"page_test: skipped: no {PAGE} (make web) or no {lacking}")
         sys.exit(77)
     unittest.main(argv=[sys.argv[0], "-v", *sys.argv[6:]])

@@ -31,8 +31,9 @@ std::vector<uint8_t> BytesOf(const val& array) {
 }
 
 // A file from the page: {name, size} for a preview, {name, bytes} to make.
-// Once the module holds its own copy of the bytes, the page's is let go, so
-// that a large input is not held twice while it is packed.
+// Once the module holds its own copy of the bytes, the page's is let go at
+// once, not when the collector gets to it, so that a large input is not
+// held twice while it is packed: transferring a buffer frees its bytes.
 Source SourceFrom(val file) {
     std::string name = file["name"].as<std::string>();
     uint64_t size = file["bytes"].isUndefined() ? uint64_t(file["size"].as<double>())
@@ -40,6 +41,9 @@ Source SourceFrom(val file) {
     return {name, name, [size] { return size; },
             [file]() mutable {
                 std::vector<uint8_t> bytes = BytesOf(file["bytes"]);
+                val buffer = file["bytes"]["buffer"];
+                if (!buffer["transfer"].isUndefined())
+                    buffer.call<val>("transfer", 0);
                 file.set("bytes", val::null());
                 return bytes;
             }};
@@ -275,10 +279,22 @@ val Levels() {
     return Strings(LevelChoices());
 }
 
+// The browser first runs a module's code as it compiled it quickly, and
+// makes the functions that run much fast while they run: the first make
+// would pay for that. Packing the stub at each level while the author is
+// still choosing files pays it beforehand.
+void Warm() {
+    std::vector<uint8_t> stub(EmbeddedStub, EmbeddedStub + EmbeddedStubSize);
+    for (int round = 0; round < 4; ++round)
+        for (size_t i = 0; i < OfferedLevelCount; ++i)
+            (void)DecodesTo(EncodeSmaller(stub, OfferedLevels[i]), stub);
+}
+
 } // namespace
 } // namespace saverpack
 
 EMSCRIPTEN_BINDINGS(saverpack) {
+    emscripten::function("warm", &saverpack::Warm);
     emscripten::function("preview", &saverpack::Preview);
     emscripten::function("make", &saverpack::Make);
     emscripten::function("open", &saverpack::Open);

@@ -10,7 +10,10 @@ const fetch = undefined;
 
 const modulePromise = SaverpackModule();
 modulePromise.then(
-  () => postMessage({ ready: true }),
+  (m) => {
+    postMessage({ ready: true });
+    m.warm();
+  },
   (e) => postMessage({ startFailed: String((e && e.message) || e) })
 );
 
