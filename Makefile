@@ -48,7 +48,7 @@ demo: all
 	@BUILD=$(abspath $(BUILD)) scripts/demo
 
 # BUILD/packages: the .deb (CPack, checked by lintian) and the Windows zip.
-package: all
+package: all web
 	@BUILD=$(abspath $(BUILD)) scripts/package
 
 # The pictures in docs/: the page's in headless Chromium, which needs no
