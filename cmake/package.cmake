@@ -23,5 +23,5 @@ set(CPACK_DEBIAN_PACKAGE_SECTION devel)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # sign calls it; everything else works without.
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS osslsigncode)
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "osslsigncode, xdg-utils")
 include(CPack)
