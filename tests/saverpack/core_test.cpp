@@ -70,6 +70,7 @@ TEST(Core, RefusesAsTheCommandLineDoesAndNamesTheInputAtFaultInNoFrontEndsWords)
         Failure::Fault fault = Failure::Fault::Any;
     } cases[] = {
         {"name", [](MakeRequest& r) { r.out = r.outName = "CON.exe"; }, "CON.exe: "},
+        {"name", [](MakeRequest& r) { r.out = r.outName = ""; }, "the installer has no file name"},
         {"title", [](MakeRequest& r) { r.title = std::string(33, 'x'); }, "the title is 33"},
         {"title", [](MakeRequest& r) { r.title = "\xCE\xA9mega"; }, "the title holds"},
         {"title", [](MakeRequest& r) { r.title = " "; }, "the title is empty"},

@@ -238,7 +238,7 @@ struct Judged {
 Judged Judge(const MakeRequest& o, const MakeHooks& hooks) {
     std::string nameError = InstallerNameError(o.outName);
     if (!nameError.empty())
-        throw Failure(o.out + ": " + nameError, 2).About("name");
+        throw Failure((o.out.empty() ? "" : o.out + ": ") + nameError, 2).About("name");
     if (hooks.nameJudged)
         hooks.nameJudged();
     for (const std::string& w : InstallerNameWarnings(o.outName))

@@ -256,6 +256,8 @@ std::string ExtensionProblem(const char* extension) {
 }
 
 std::string InstallerNameError(const std::string& fileName) {
+    if (fileName.empty())
+        return "the installer has no file name";
     // The installer keeps the saver's name, its name up to the first '.'
     // and ".SCR", and its data folder's, up to the last '.', in a Windows
     // path; longer, neither could be formed at all.
