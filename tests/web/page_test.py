@@ -375,6 +375,28 @@ class PageTest(unittest.TestCase):
         self.assertTrue(s.js("return document.getElementById('make-button').disabled"))
         self.assertEqual(s.js("return failedStarts"), 2)
 
+    def test_axe_finds_no_violation(self):
+        s, d = self.session, self.dir
+        if ENGINE != "chromium":
+            self.skipTest("axe-core runs in Chromium")
+        axe = (NODE_MODULES / "axe-core" / "axe.min.js").read_text()
+        made = saverpack(d, "create", "-o", "Fish.exe", "--title", "Fish", "--saver",
+                         "aquarium.scr", "--data", "sprites.bmp", "--icon", "aquarium.ico")
+        self.assertEqual(made.returncode, 0, made.stderr)
+        check = lambda: s.js(axe + "; return axe.run(document).then((r) => r.violations"
+                             ".map((v) => v.id + ': ' + v.nodes.map((n) => n.target).join(' ')))")
+        # (the page as it is then, what is done to get there)
+        for state, fields in (("empty form", {}),
+                              ("filled form and its preview",
+                               {"saver": d / "aquarium.scr", "data": d / "sprites.bmp",
+                                "title": "Fish", "icon": d / "aquarium.ico"}),
+                              ("opened installer", {"installer": d / "Fish.exe"})):
+            with self.subTest(state=state):
+                s.fill(fields)
+                if "installer" in fields:
+                    s.wait(lambda: not s.hidden("opened"))
+                self.assertEqual(check(), [])
+
     def test_no_request_leaves_the_page(self):
         s, d = self.session, self.dir
         if s.requests() is None:
