@@ -80,7 +80,7 @@ function restartWorker(reason) {
   unsent = [];
   startWorker();
   for (const w of held) w.reject(reason);
-  if (opened.file) reopenInstaller();
+  if (opened.file) opened.reopened = reopenInstaller();
 }
 
 function ask(message, progress, transfer = []) {
@@ -417,8 +417,10 @@ $("cancel").addEventListener("click", () => {
 // ---- Opening an installer.
 
 const openedUrls = [];
-// The installer shown, kept so that a new module can open it again.
-const opened = { file: null };
+// The installer shown, kept so that a new module can open it again, and
+// that opening, which an Extract must wait for: reading the file takes a
+// while, and a request sent meanwhile would reach a module with nothing open.
+const opened = { file: null, reopened: Promise.resolve() };
 
 function forgetOpened() {
   while (openedUrls.length) URL.revokeObjectURL(openedUrls.pop());
@@ -552,6 +554,9 @@ async function openInstaller(file) {
 
 // An extracted file is offered as a download once it is unpacked.
 async function extractEntry(target, name, td) {
+  const file = opened.file;
+  await opened.reopened;
+  if (opened.file !== file) return; // it could not be opened again, or another was
   let result;
   try {
     result = await ask({ kind: "extract", target: target.target });
