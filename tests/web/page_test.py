@@ -90,6 +90,9 @@ class Session:
                 if value != []:
                     self.browser.choose(id, value if isinstance(value, list) else [value])
             else:
+                if id == "level":  # offered once the module runs
+                    self.wait(lambda: self.js("return [...document.getElementById('level').options]"
+                                              ".some((o) => o.value === arguments[0])", value))
                 self.js("const e = document.getElementById(arguments[0]); e.value = arguments[1];"
                         "e.dispatchEvent(new Event('input'))", id, value)
         time.sleep(0.3)

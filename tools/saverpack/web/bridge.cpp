@@ -67,7 +67,8 @@ MakeRequest RequestFrom(const val& r) {
     val files = r["files"];
     for (unsigned i = 0, n = files["length"].as<unsigned>(); i < n; ++i)
         request.files.push_back(SourceFrom(files[i]));
-    ChooseLevel(r["level"].as<std::string>(), request);
+    if (r["level"].isString())
+        ChooseLevel(r["level"].as<std::string>(), request);
     request.stub = [] {
         return std::vector<uint8_t>(EmbeddedStub, EmbeddedStub + EmbeddedStubSize);
     };

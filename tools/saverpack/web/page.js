@@ -26,7 +26,7 @@ function startWorker() {
   worker = new Worker(workerUrl);
   worker.onmessage = (event) => {
     const { id, result, failed, progress } = event.data;
-    if (event.data.ready) return workerReady();
+    if (event.data.ready) return workerReady(event.data.levels);
     if (event.data.startFailed !== undefined) return startFailed(event.data.startFailed);
     const w = waiting.get(id);
     if (!w) return;
@@ -46,8 +46,9 @@ function startWorker() {
   };
 }
 
-function workerReady() {
+function workerReady(levels) {
   ready = true;
+  offerLevels(levels);
   failedStarts = 0;
   for (const [message, transfer, w] of unsent) {
     waiting.set(message.id, w);
@@ -99,6 +100,15 @@ startWorker();
 
 // ---- The form.
 
+// The module names the levels it offers, so the page offers no other; until
+// it has, a request goes without one and gets the default.
+function offerLevels(levels) {
+  const select = $("level");
+  if (select.options.length) return;
+  for (const name of levels) select.add(new Option(name, name));
+  select.selectedIndex = 0;
+}
+
 const form = { saver: null, data: null, files: [], icon: null };
 const textInputs = ["title", "name", "version", "company", "description", "copyright"];
 const errorPlaces = {
@@ -125,7 +135,7 @@ function formState() {
     data: form.data,
     files: form.files.slice(),
     icon: form.icon,
-    level: $("level").value,
+    level: $("level").value || null,
     productVersion: text("version"),
     company: text("company"),
     description: text("description"),
@@ -495,10 +505,10 @@ async function openInstaller(file) {
   const extractable = new Map(result.extract.map((t) => [t.index, t]));
   const body = $("opened-entries").tBodies[0];
   body.replaceChildren();
-  for (const e of list.entries) {
+  list.entries.forEach((e, i) => {
     const row = document.createElement("tr");
     cell(row, String(e.index));
-    cell(row, e.inWindowsDirectory ? e.path : "...\\" + e.path, "path");
+    cell(row, result.places[i], "path");
     cell(row, thousands(e.fileOffset), "n");
     cell(row, thousands(e.storedSize), "n");
     cell(row, thousands(e.originalSize), "n");
@@ -517,7 +527,7 @@ async function openInstaller(file) {
       td.append(button);
     }
     body.append(row);
-  }
+  });
   $("opened-extract-error").textContent = result.cannotExtract;
   const icons = $("opened-icons");
   icons.replaceChildren();

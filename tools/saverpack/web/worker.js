@@ -1,5 +1,6 @@
 // The page's worker: the module lives here, so that making an installer
-// never stops the page. It says {ready} once the module runs, or {startFailed}
+// never stops the page. It says {ready, levels} once the module runs (the
+// compression levels it offers, its default first), or {startFailed}
 // when it cannot; then it answers each message {id, kind, ...} with
 // {id, result} or {id, failed}, and sends {id, progress} meanwhile.
 "use strict";
@@ -11,7 +12,7 @@ const fetch = undefined;
 const modulePromise = SaverpackModule();
 modulePromise.then(
   (m) => {
-    postMessage({ ready: true });
+    postMessage({ ready: true, levels: m.levels() });
     m.warm();
   },
   (e) => postMessage({ startFailed: String((e && e.message) || e) })
