@@ -30,6 +30,35 @@ inline uint32_t FinishChecksum(uint32_t sum, uint32_t fileSize) {
     return sum + fileSize;
 }
 
+// The checksum of a file that is never whole in memory, added piece by
+// piece in file order: a word may straddle two pieces.
+struct ChecksumOfPieces {
+    uint32_t sum = 0;
+    int pending = -1; // a piece's odd last byte, until the next one's first
+
+    void Add(const unsigned char* bytes, size_t count) {
+        if (pending >= 0 && count > 0) {
+            const unsigned char word[2] = {(unsigned char)pending, bytes[0]};
+            sum = AddChecksumWords(sum, word, 2);
+            pending = -1;
+            ++bytes;
+            --count;
+        }
+        sum = AddChecksumWords(sum, bytes, count & ~(size_t)1);
+        if (count & 1)
+            pending = bytes[count - 1];
+    }
+
+    uint32_t Finish(uint32_t fileSize) const {
+        uint32_t whole = sum;
+        if (pending >= 0) {
+            unsigned char last = (unsigned char)pending;
+            whole = AddChecksumWords(whole, &last, 1);
+        }
+        return FinishChecksum(whole, fileSize);
+    }
+};
+
 // Puts the right checksum into a whole image held in memory, whose field
 // lies at `field`, inside it.
 inline void StampPeChecksum(unsigned char* image, uint32_t size, uint32_t field) {

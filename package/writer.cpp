@@ -3,12 +3,27 @@
 #include "package/format.h"
 #include "package/pe_checksum.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace pkg {
 
-std::vector<uint8_t> WriteInstaller(const std::vector<uint8_t>& stub,
-                                    const PackageToWrite& package) {
+uint64_t InstallerPieces::Size() const {
+    uint64_t size = 0;
+    for (const std::vector<uint8_t>& piece : pieces)
+        size += piece.size();
+    return size;
+}
+
+std::vector<uint8_t> InstallerPieces::Joined() const {
+    std::vector<uint8_t> whole;
+    whole.reserve(size_t(Size()));
+    for (const std::vector<uint8_t>& piece : pieces)
+        whole.insert(whole.end(), piece.begin(), piece.end());
+    return whole;
+}
+
+InstallerPieces WriteInstallerPieces(const std::vector<uint8_t>& stub, PackageToWrite&& package) {
     StubLayout layout = CheckStubLayout(stub);
     if (package.title.size() > TitleSize)
         throw PackageError("title longer than 32 characters: " + package.title);
@@ -28,18 +43,15 @@ std::vector<uint8_t> WriteInstaller(const std::vector<uint8_t>& stub,
         end += e.stored.size();
     if (end > InstallerReadLimit)
         throw PackageError("the installer would pass 2 GiB, beyond which it cannot read itself");
-
     // The file runs at least to the end of .rsrc as its section table gives
     // it: Windows refuses an image whose sections run past the end of the
     // file, and a tiny package would otherwise end before.
-    std::vector<uint8_t> out(stub.begin(), stub.end());
-    if (out.size() < end)
-        out.resize(end);
-    if (out.size() < layout.rsrcEnd)
-        out.resize(layout.rsrcEnd);
-    std::memset(&out[layout.packageOffset], 0, stub.size() - layout.packageOffset);
+    uint64_t size = std::max({end, uint64_t(stub.size()), uint64_t(layout.rsrcEnd)});
 
-    uint8_t* header = &out[layout.packageOffset];
+    // Whatever the stub holds after the LASTRES data's offset is padding.
+    std::vector<uint8_t> head(stub.begin(), stub.begin() + layout.packageOffset);
+    head.resize(size_t(layout.packageOffset + directorySize));
+    uint8_t* header = &head[layout.packageOffset];
     std::memcpy(header, package.title.data(), package.title.size());
     WriteLe16(header + TitleSize, package.firstFileNumber);
 
@@ -52,17 +64,35 @@ std::vector<uint8_t> WriteInstaller(const std::vector<uint8_t>& stub,
         entry.OriginalSize = e.originalSize;
         std::memcpy(entry.Extension, e.extension.data(), e.extension.size());
         FormatPackageEntry(entry, record);
-        std::memcpy(&out[offset], e.stored.data(), e.stored.size());
         offset += entry.StoredSize;
         record += PackageEntrySize;
     }
     // The terminator is already zero: 16 zero bytes.
+
+    InstallerPieces installer;
+    installer.pieces.reserve(package.entries.size() + 2);
+    installer.pieces.push_back(std::move(head));
+    for (EntryToWrite& e : package.entries)
+        installer.pieces.push_back(std::move(e.stored));
+    installer.pieces.emplace_back(size_t(size - end), uint8_t(0));
+
     // The stub's own checksum no longer fits, and the installer refuses to
     // run when a non-zero one does not.
-    uint32_t field = ReadLe32(&out[DosLfanewOffset]) + ChecksumFromLfanew;
-    if (uint64_t(field) + 4 <= out.size())
-        StampPeChecksum(out.data(), uint32_t(out.size()), field);
-    return out;
+    std::vector<uint8_t>& first = installer.pieces.front();
+    uint32_t field = ReadLe32(&first[DosLfanewOffset]) + ChecksumFromLfanew;
+    if (uint64_t(field) + 4 <= first.size()) {
+        WriteLe32(&first[field], 0);
+        ChecksumOfPieces checksum;
+        for (const std::vector<uint8_t>& piece : installer.pieces)
+            checksum.Add(piece.data(), piece.size());
+        WriteLe32(&first[field], checksum.Finish(uint32_t(size)));
+    }
+    return installer;
+}
+
+std::vector<uint8_t> WriteInstaller(const std::vector<uint8_t>& stub,
+                                    const PackageToWrite& package) {
+    return WriteInstallerPieces(stub, PackageToWrite(package)).Joined();
 }
 
 } // namespace pkg

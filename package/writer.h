@@ -48,11 +48,26 @@ struct PackageToWrite {
     std::vector<EntryToWrite> entries;
 };
 
+// An installer as the pieces it is made of, in file order: the stub with
+// the package's directory, each entry's bytes, then the zeros that pad it.
+// Whoever hands them on one by one never holds the whole file beside its
+// entries, which for a large stored file would double the memory it takes.
+struct InstallerPieces {
+    std::vector<std::vector<uint8_t>> pieces;
+
+    uint64_t Size() const;
+    std::vector<uint8_t> Joined() const;
+};
+
 // The installer with the package written at the LASTRES data's offset: the
 // directory, its terminator, then each entry's bytes in directory order, with
-// absolute offsets, padded with zeros to the end of the stub's .rsrc. Throws
-// PackageError when the stub is not fit for it, the title or an extension is
-// too long, or the package would pass InstallerReadLimit.
+// absolute offsets, padded with zeros to the end of the stub's .rsrc; its
+// PE checksum fits the whole. The entries' bytes are moved into the pieces.
+// Throws PackageError when the stub is not fit for it, the title or an
+// extension is too long, or the package would pass InstallerReadLimit.
+InstallerPieces WriteInstallerPieces(const std::vector<uint8_t>& stub, PackageToWrite&& package);
+
+// The same installer, whole.
 std::vector<uint8_t> WriteInstaller(const std::vector<uint8_t>& stub,
                                     const PackageToWrite& package);
 

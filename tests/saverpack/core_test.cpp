@@ -51,7 +51,7 @@ TEST(Core, MakesWhatItPlansAndWhatTheCommandLineMakes) {
             arguments.insert(arguments.end(), {"--level", level});
         ToolRun run = RunTool(SAVERPACK_BINARY, arguments, dir);
         ASSERT_EQ(run.exitCode, 0) << run.err;
-        EXPECT_EQ(made.bytes, ReadBytes(dir / "Fish.exe"));
+        EXPECT_EQ(made.installer.Joined(), ReadBytes(dir / "Fish.exe"));
         ASSERT_EQ(plan.entries.size(), made.entries.size());
         for (size_t i = 0; i < plan.entries.size(); ++i)
             EXPECT_EQ(plan.entries[i].path, made.entries[i].path);

@@ -71,6 +71,24 @@ TEST(WriteInstaller, LaysOutDirectoryThenFilesWithAbsoluteOffsets) {
               FinishChecksum(AddChecksumWords(0, out.data(), out.size()), uint32_t(out.size())));
 }
 
+// The checksum is summed over the pieces the installer is made of; entries
+// of odd sizes put a word across two of them.
+TEST(WriteInstaller, ItsChecksumFitsTheWholeFileWhateverTheEntriesSizes) {
+    const std::vector<std::vector<size_t>> cases = {{1}, {1, 1}, {3, 2, 5}, {2, 7}, {5001, 1, 4}};
+    for (const std::vector<size_t>& sizes : cases) {
+        pkg::PackageToWrite package{"t", 0, {}};
+        for (size_t size : sizes)
+            package.entries.push_back(Stored(PatternBytes(size, uint8_t(size))));
+        std::vector<uint8_t> out = pkg::WriteInstaller(Stub(), package);
+        size_t field = ReadLe32(&out[DosLfanewOffset]) + ChecksumFromLfanew;
+        uint32_t stamped = ReadLe32(&out[field]);
+        WriteLe32(&out[field], 0);
+        EXPECT_EQ(stamped,
+                  FinishChecksum(AddChecksumWords(0, out.data(), out.size()), uint32_t(out.size())))
+            << sizes.size() << " entries, the first of " << sizes[0];
+    }
+}
+
 TEST(WriteInstaller, RefusesWhatTheInstallerCouldNotReadBack) {
     const struct {
         const char* name;

@@ -166,6 +166,15 @@ class PageTest(unittest.TestCase):
                     if id in fields:
                         s.fill({id: ""} if id != "icon" else {})
                 s.js("form.icon = null")
+        # A file larger than the page hands over at once goes in slices.
+        big = d / "big.bin"
+        big.write_bytes((d / "background.bmp").read_bytes() * 19 + b"!")
+        s.fill({"data": big, "level": "store"})
+        s.make()
+        cli = saverpack(d, "create", "-o", "Aquarium.exe", "--title", "Aquarium", "--saver",
+                        "aquarium.scr", "--data", "big.bin", "background.bmp", "--store")
+        self.assertEqual(cli.returncode, 0, cli.stderr)
+        self.assertEqual(s.download("#download")[1], (d / "Aquarium.exe").read_bytes())
 
     def test_opens_what_list_shows_and_extracts_what_extract_writes(self):
         s, d = self.session, self.dir

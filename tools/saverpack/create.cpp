@@ -313,15 +313,15 @@ MadeInstaller MakeInstaller(const MakeRequest& o, const MakeHooks& hooks) {
         progress.Reached(done);
     }
 
-    try {
-        made.bytes = pkg::WriteInstaller(stub, package);
-    } catch (const pkg::PackageError& e) {
-        throw Failure(o.out + ": " + e.what());
-    }
     for (size_t i = 0; i < inputs.size(); ++i) {
         made.entries.push_back(Placed(o, inputs[i], uint32_t(i)));
         made.entries.back().stored = package.entries[i].stored.size();
         made.entries.back().compressed = package.entries[i].originalSize != 0;
+    }
+    try {
+        made.installer = pkg::WriteInstallerPieces(stub, std::move(package));
+    } catch (const pkg::PackageError& e) {
+        throw Failure(o.out + ": " + e.what());
     }
     return made;
 }

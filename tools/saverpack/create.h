@@ -88,7 +88,7 @@ struct PackedEntry {
 };
 
 struct MadeInstaller {
-    std::vector<uint8_t> bytes; // unsigned, its checksum right
+    pkg::InstallerPieces installer; // unsigned, its checksum right
     std::vector<PackedEntry> entries;
     Identity identity;
 };

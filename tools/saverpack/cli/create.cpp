@@ -136,7 +136,8 @@ int Create(const CreateOptions& o) {
 
     PendingFile unsigned_(out);
     unsigned_.Open();
-    unsigned_.WriteAll(made.bytes);
+    for (const std::vector<uint8_t>& piece : made.installer.pieces)
+        unsigned_.WriteAll(piece);
     unsigned_.Close();
     StopIfInterrupted();
     if (o.key.cert.empty()) {

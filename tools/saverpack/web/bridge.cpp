@@ -30,20 +30,36 @@ std::vector<uint8_t> BytesOf(const val& array) {
     return emscripten::convertJSArrayToNumberVector<uint8_t>(array);
 }
 
-// A file from the page: {name, size} for a preview, {name, bytes} to make.
-// Once the module holds its own copy of the bytes, the page's is let go at
-// once, not when the collector gets to it, so that a large input is not
+// Once the module holds its own copy of a page's bytes, they are let go at
+// once, not when the collector gets to them, so that a large input is not
 // held twice while it is packed: transferring a buffer frees its bytes.
+void LetGo(const val& bytes) {
+    val buffer = bytes["buffer"];
+    if (!buffer["transfer"].isUndefined())
+        buffer.call<val>("transfer", 0);
+}
+
+// The large files of the next make, received in slices, by the page's number.
+std::map<int, std::vector<uint8_t>> Received;
+
+// A file from the page: {name, size} for a preview; to make, {name, bytes},
+// or {name, size, received} for one that came in slices.
 Source SourceFrom(val file) {
     std::string name = file["name"].as<std::string>();
     uint64_t size = file["bytes"].isUndefined() ? uint64_t(file["size"].as<double>())
                                                 : uint64_t(file["bytes"]["length"].as<double>());
+    if (!file["received"].isUndefined()) {
+        int id = file["received"].as<int>();
+        return {name, name, [size] { return size; },
+                [id] {
+                    auto node = Received.extract(id);
+                    return node ? std::move(node.mapped()) : std::vector<uint8_t>();
+                }};
+    }
     return {name, name, [size] { return size; },
             [file]() mutable {
                 std::vector<uint8_t> bytes = BytesOf(file["bytes"]);
-                val buffer = file["bytes"]["buffer"];
-                if (!buffer["transfer"].isUndefined())
-                    buffer.call<val>("transfer", 0);
+                LetGo(file["bytes"]);
                 file.set("bytes", val::null());
                 return bytes;
             }};
@@ -161,12 +177,24 @@ val Preview(val r) {
     });
 }
 
-std::vector<uint8_t> MadeBytes; // the last installer made, until the next
+pkg::InstallerPieces Made; // the last installer made, until the next
+
+// One slice of file `id`, `size` bytes in all, appended to what came before.
+val Receive(int id, double size, val slice) {
+    return Guarded([&](val&) {
+        std::vector<uint8_t>& whole = Received[id];
+        if (whole.capacity() == 0)
+            whole.reserve(size_t(size));
+        size_t at = whole.size(), count = slice["length"].as<size_t>();
+        whole.resize(at + count);
+        val(emscripten::typed_memory_view(count, whole.data() + at)).call<void>("set", slice);
+        LetGo(slice);
+    });
+}
 
 val Make(val r, val progress) {
-    MadeBytes.clear();
-    MadeBytes.shrink_to_fit();
-    return Guarded([&](val& result) {
+    Made = {};
+    val answer = Guarded([&](val& result) {
         auto start = std::chrono::steady_clock::now();
         MakeRequest request = RequestFrom(r);
         std::vector<std::string> warnings;
@@ -176,14 +204,22 @@ val Make(val r, val progress) {
             progress(double(done), double(total));
         };
         MadeInstaller made = MakeInstaller(request, hooks);
-        MadeBytes = std::move(made.bytes);
+        Made = std::move(made.installer);
         std::chrono::duration<double> seconds = std::chrono::steady_clock::now() - start;
-        result.set("installer",
-                   val(emscripten::typed_memory_view(MadeBytes.size(), MadeBytes.data())));
-        result.set("summary", SummaryText(request, made, MadeBytes.size(), seconds.count()));
+        // In its pieces, views of the module's memory: the worker's Blob
+        // copies each, and the module never holds the whole beside them.
+        val pieces = val::array();
+        for (const std::vector<uint8_t>& piece : Made.pieces)
+            pieces.call<void>("push",
+                              val(emscripten::typed_memory_view(piece.size(), piece.data())));
+        result.set("installer", pieces);
+        result.set("size", double(Made.Size()));
+        result.set("summary", SummaryText(request, made, Made.Size(), seconds.count()));
         result.set("seconds", seconds.count());
         result.set("warnings", Strings(warnings));
     });
+    Received.clear(); // what a make did not take is not for the next
+    return answer;
 }
 
 // The installer last opened, for its extraction.
@@ -300,5 +336,6 @@ EMSCRIPTEN_BINDINGS(saverpack) {
     emscripten::function("make", &saverpack::Make);
     emscripten::function("open", &saverpack::Open);
     emscripten::function("extract", &saverpack::Extract);
+    emscripten::function("receive", &saverpack::Receive);
     emscripten::function("levels", &saverpack::Levels);
 }

@@ -143,18 +143,40 @@ function formState() {
   };
 }
 
-// A file as the worker takes it: its bytes, handed over rather than copied,
-// or only its name and size for a preview. A file the browser cannot read
-// (gone, changed, or refused to the page) is named at its control.
-async function filePart(file, withBytes, input, transfer) {
-  if (!file) return null;
-  if (!withBytes) return { name: file.name, size: file.size };
-  let bytes;
+// A file's bytes, or a part of them (a Blob); a file the browser cannot
+// read (gone, changed, or refused to the page) is named at its control.
+async function bytesOf(part, file, input) {
   try {
-    bytes = await file.arrayBuffer();
+    return await part.arrayBuffer();
   } catch (e) {
     throw { input, message: file.name + ": cannot read it: the browser could not read the file (" + ((e && e.name) || e) + "); choose it again" };
   }
+}
+
+// A file larger than this goes to the module in slices of it, each copied in
+// there and let go before the next is read: the page never holds the whole
+// file beside the module's copy, which would double what a large one takes.
+const Slice = 8 << 20;
+let nextReceived = 1;
+
+async function sentInSlices(file, input) {
+  const id = nextReceived++;
+  for (let at = 0; at < file.size; at += Slice) {
+    if (!making) throw new Error("cancelled");
+    const bytes = await bytesOf(file.slice(at, at + Slice), file, input);
+    const taken = await ask({ kind: "receive", file: id, size: file.size, bytes }, null, [bytes]);
+    if (taken.error) throw taken.error;
+  }
+  return { name: file.name, received: id, size: file.size };
+}
+
+// A file as the worker takes it: its bytes, handed over rather than copied,
+// or only its name and size for a preview.
+async function filePart(file, withBytes, input, transfer, sliced = false) {
+  if (!file) return null;
+  if (!withBytes) return { name: file.name, size: file.size };
+  if (sliced && file.size > Slice) return sentInSlices(file, input);
+  const bytes = await bytesOf(file, file, input);
   transfer.push(bytes);
   return { name: file.name, bytes };
 }
@@ -167,10 +189,10 @@ async function requestOf(state, withBytes) {
   const r = Object.assign({}, state);
   // All at once: the browser reads them side by side.
   [r.saver, r.data, r.icon, ...r.files] = await Promise.all([
-    filePart(state.saver, withBytes, "saver", transfer),
-    filePart(state.data, withBytes, "data", transfer),
+    filePart(state.saver, withBytes, "saver", transfer, true),
+    filePart(state.data, withBytes, "data", transfer, true),
     filePart(state.icon, true, "icon", transfer),
-    ...state.files.map((f) => filePart(f, withBytes, "files", transfer)),
+    ...state.files.map((f) => filePart(f, withBytes, "files", transfer, true)),
   ]);
   return [r, transfer];
 }

@@ -23,7 +23,7 @@ modulePromise.then(
 // not let a worker of a page opened from disk read a file.
 function filePart(file) {
   if (!file) return null;
-  if (!file.bytes) return file;
+  if (!file.bytes) return file; // a preview's, or one the module received in slices
   return { name: file.name, bytes: new Uint8Array(file.bytes) };
 }
 
@@ -54,12 +54,14 @@ const handlers = {
     // Straight from the module's memory into the Blob the page offers:
     // the one copy there is, and a Blob reaches the page without another.
     if (result.installer) {
-      result.size = result.installer.length;
-      result.installer = new Blob([result.installer], {
+      result.installer = new Blob(result.installer, {
         type: "application/vnd.microsoft.portable-executable",
       });
     }
     return result;
+  },
+  receive(m, message) {
+    return m.receive(message.file, message.size, new Uint8Array(message.bytes));
   },
   open(m, message) {
     return m.open(message.name, new Uint8Array(message.bytes));
