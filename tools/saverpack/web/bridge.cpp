@@ -186,6 +186,8 @@ val Receive(int id, double size, val slice) {
         if (whole.capacity() == 0)
             whole.reserve(size_t(size));
         size_t at = whole.size(), count = slice["length"].as<size_t>();
+        if (at + count > size_t(size))
+            throw Failure("a file grew while the page read it; choose it again");
         whole.resize(at + count);
         val(emscripten::typed_memory_view(count, whole.data() + at)).call<void>("set", slice);
         LetGo(slice);
