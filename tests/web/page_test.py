@@ -277,6 +277,11 @@ class PageTest(unittest.TestCase):
                 if name == "cut.exe":
                     self.assertEqual(s.text("opened-verdict") + "\n",
                                      saverpack(d, "verify", name).stdout)
+        # A file that grew on disk after it was chosen arrives longer than
+        # its size: refused, not packed longer than its entry was planned.
+        grew = s.js("""return ask({kind: 'receive', file: 0, size: 4, bytes: new ArrayBuffer(8)})
+            .then((r) => r.error && r.error.message)""")
+        self.assertEqual(grew, "a file grew while the page read it; choose it again")
 
     def test_more_files_keep_their_order_and_the_name_follows_the_title(self):
         s, d = self.session, self.dir
