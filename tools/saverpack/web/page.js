@@ -46,6 +46,15 @@ function startWorker() {
   };
 }
 
+// Every request the worker holds or will be sent, taken from it: to fail
+// them, since the module that was to answer them is gone.
+function takeHeld() {
+  const held = [...waiting.values()].concat(unsent.map(([, , w]) => w));
+  waiting.clear();
+  unsent = [];
+  return held;
+}
+
 function workerReady(levels) {
   ready = true;
   offerLevels(levels);
@@ -66,19 +75,14 @@ function startFailed(why) {
   $("page-error").textContent = unusable + " saverpack, the command-line tool, makes the same installers.";
   $("page-error").hidden = false;
   $("make-button").disabled = true;
-  const all = [...waiting.values()].concat(unsent.map(([, , w]) => w));
-  waiting.clear();
-  unsent = [];
-  for (const w of all) w.reject(new Error(unusable));
+  for (const w of takeHeld()) w.reject(new Error(unusable));
 }
 
 // Ends the worker where it stands and starts a new one; what the old one
 // held fails with `reason`. The installer it had open is opened again.
 function restartWorker(reason) {
   worker.terminate();
-  const held = [...waiting.values()].concat(unsent.map(([, , w]) => w));
-  waiting.clear();
-  unsent = [];
+  const held = takeHeld();
   startWorker();
   for (const w of held) w.reject(reason);
   if (opened.file) opened.reopened = reopenInstaller();
@@ -260,12 +264,13 @@ async function updatePreview() {
     const [request, transfer] = await requestOf(state, false);
     result = await ask({ kind: "preview", form: request }, null, transfer);
   } catch (e) {
-    if (e.input !== undefined) result = { error: e };
-    else {
-    // A preview cancelled with the worker is asked again by Cancel itself.
-    if (asked === previewAsked && e.message !== "cancelled")
-      showError("make", "The page's module failed: " + e.message + ". Try again.");
-    return;
+    if (e.input !== undefined) {
+      result = { error: e };
+    } else {
+      // A preview cancelled with the worker is asked again by Cancel itself.
+      if (asked === previewAsked && e.message !== "cancelled")
+        showError("make", "The page's module failed: " + e.message + ". Try again.");
+      return;
     }
   }
   if (asked !== previewAsked) return;
